@@ -1,0 +1,86 @@
+// The device link: line settings and exchange timing, port set-up, one request/response exchange
+// with a numbered device, and the reporting of its result codes.
+#pragma once
+
+#include "link/DeviceLink.h"
+#include "link/OperatorPrompt.h"
+#include "serial/ComPortIntf.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace kve17 {
+
+// Timing the link does not take from the operator. Tests shorten it; the program keeps 300 ms.
+struct TLinkTiming {
+    std::chrono::milliseconds RepeatPause{300};
+};
+
+class TComPortClass : public IDeviceLink {
+public:
+    static constexpr int FrameCapacity = 3000;
+    static constexpr int MaxDataLen = FrameCapacity - 4;
+
+    TComPortClass(IComPort& port, IOperatorPrompt& prompt, TLinkTiming timing = {});
+
+    // Working fields of the current exchange.
+    int TxLen = 0;
+    int DataLen = 0;
+    int RxLen = 0;
+    int RxCount = 0;
+    // Exchange settings.
+    int Povt1 = 5;
+    int Povt2 = 10;
+    int DelayTx = 25;
+    int DelayRx = 20;
+    // Line settings as short zero-terminated texts. PortName is wide enough for any port
+    // directory name and for the device paths the command line gives.
+    std::array<char, 7> BaudText{};
+    std::array<char, 2> ParityText{};
+    std::array<char, 2> StopText{};
+    std::array<char, 256> PortName{};
+
+    // Bounded writes of the text fields: a value that does not fit is refused (false) and the
+    // field keeps its content.
+    bool SetBaudText(std::string_view text);
+    bool SetParityText(std::string_view text);
+    bool SetStopText(std::string_view text);
+    bool SetPortName(std::string_view text);
+
+    void SetPovt1(int value) { Povt1 = value; }
+    void SetPovt2(int value) { Povt2 = value; }
+    void SetDelayTx(int value) { DelayTx = value; }
+    void SetDelayRx(int value) { DelayRx = value; }
+    int GetDelayTx() const { return DelayTx; }
+    int GetDelayRx() const { return DelayRx; }
+
+    // Applies the text settings and opens the port: 0 when open afterwards, else -1.
+    int OpenPort();
+    // Closes the port, dropping any failure silently.
+    void ClosePort();
+
+    int Exchange(int deviceIndex, std::uint8_t command, int dataLen, const std::uint8_t* data,
+                 std::span<std::uint8_t> reply) override;
+    void ShowError(int deviceIndex, int code) override;
+
+    // Inner steps of the exchange, public for tests.
+    int BuildFrame(int deviceIndex, std::uint8_t command, const std::uint8_t* data,
+                   std::span<std::uint8_t> frame);
+    int Transact(std::span<const std::uint8_t> frame, std::span<std::uint8_t> reply);
+    int WritePort(const std::uint8_t* bytes, int count);
+    int ReadPort(std::uint8_t* bytes, int count);
+    void WaitMs(int milliseconds);
+
+    IComPort& Port() { return port_; }
+
+private:
+    IComPort& port_;
+    IOperatorPrompt& prompt_;
+    TLinkTiming timing_;
+};
+
+} // namespace kve17

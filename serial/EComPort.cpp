@@ -1,0 +1,59 @@
+#include "serial/EComPort.h"
+
+#include <array>
+
+namespace kve17 {
+
+namespace {
+
+constexpr std::array<const char*, 24> kMessages = {
+    "Unable to open com port",
+    "WriteFile function failed",
+    "ReadFile function failed",
+    "Invalid Async parameter",
+    "PurgeComm function failed",
+    "Unable to get async status",
+    "SetCommState function failed",
+    "SetCommTimeouts failed",
+    "SetupComm function failed",
+    "ClearCommError function failed",
+    "GetCommModemStatus function failed",
+    "EscapeCommFunction function failed",
+    "TransmitCommChar function failed",
+    "Cannot set property while connected",
+    "EnumPorts function failed",
+    "Failed to store settings",
+    "Failed to load settings",
+    "Link (un)registration failed",
+    "Cannot change led state if ComPort is selected",
+    "Cannot wait for event if event thread is created",
+    "WaitForEvent method failed",
+    "A component is linked to OnRxBuf event",
+    "Registry error",
+    "Port Not Open",
+};
+
+std::string BuildMessage(TComExceptions kind, int systemError) {
+    std::string text = ComErrorText(kind + 1);
+    if (systemError != 0 && systemError != -1 && kind != CEPortNotOpen)
+        text += " (Error: " + std::to_string(systemError) + ")";
+    return text;
+}
+
+int EffectiveSystemError(TComExceptions kind, int systemError) {
+    return (systemError == 0 || kind == CEPortNotOpen) ? -1 : systemError;
+}
+
+} // namespace
+
+const char* ComErrorText(int code) {
+    if (code < 1 || code > static_cast<int>(kMessages.size()))
+        return "";
+    return kMessages[static_cast<std::size_t>(code - 1)];
+}
+
+EComPort::EComPort(TComExceptions kind, int systemError)
+    : std::runtime_error(BuildMessage(kind, systemError)),
+      SystemError(EffectiveSystemError(kind, systemError)), PortError(kind + 1) {}
+
+} // namespace kve17
