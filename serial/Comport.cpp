@@ -1,0 +1,160 @@
+#include "serial/Comport.h"
+
+#include "serial/EComPort.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+namespace kve17 {
+
+namespace {
+
+template <class Span> Span Clamped(Span bytes) {
+    return bytes.first(std::min<std::size_t>(bytes.size(), INT_MAX));
+}
+
+} // namespace
+
+TCustomComPort::TCustomComPort(TPortDirectory directory) : directory_(std::move(directory)) {}
+
+TCustomComPort::~TCustomComPort() {
+    Close();
+}
+
+void TCustomComPort::Open() {
+    if (connected_)
+        return;
+    CreateHandle();
+    connected_ = true;
+    try {
+        SetupComPort();
+    } catch (...) {
+        DestroyHandle();
+        connected_ = false;
+        throw;
+    }
+}
+
+void TCustomComPort::Close() {
+    if (!connected_)
+        return;
+    DestroyHandle();
+    connected_ = false;
+}
+
+// No event thread: nothing here reads the line behind the caller's back, so received bytes stay
+// in the kernel's input queue until Read takes them or ClearBuffer or Close discards them.
+void TCustomComPort::CreateHandle() {
+    const std::optional<std::string> path = directory_.Resolve(port_);
+    if (!path)
+        throw EComPort(CE_OpenFailed, ENOENT);
+    if (const int error = line_.Open(*path))
+        throw EComPort(CE_OpenFailed, error);
+}
+
+void TCustomComPort::DestroyHandle() {
+    line_.Close();
+}
+
+void TCustomComPort::SetupComPort() {
+    ApplyBuffer();
+    ApplyDCB();
+    ApplyTimeouts();
+}
+
+tty::LineSettings TCustomComPort::LineSettings() const {
+    tty::LineSettings s;
+    s.Rate = BaudRateValue(baudRate_, customBaudRate_);
+    s.DataBits = 5 + static_cast<int>(dataBits_);
+    s.Parity = parity_.Bits();
+    s.StopBits = stopBits_;
+    s.ParityCheck = parity_.Check();
+    s.ParityReplace = parity_.Replace();
+    s.ReplaceChar = parity_.ReplaceChar();
+    s.OutCtsFlow = flowControl_.OutCTSFlow();
+    s.OutDsrFlow = flowControl_.OutDSRFlow();
+    s.DsrSensitivity = flowControl_.DSRSensitivity();
+    s.Dtr = flowControl_.ControlDTR();
+    s.Rts = flowControl_.ControlRTS();
+    s.XonXoffOut = flowControl_.XonXoffOut();
+    s.XonXoffIn = flowControl_.XonXoffIn();
+    s.XonChar = flowControl_.XonChar();
+    s.XoffChar = flowControl_.XoffChar();
+    return s;
+}
+
+void TCustomComPort::ApplyDCB() {
+    if (!connected_)
+        return;
+    if (const int error = line_.Apply(LineSettings()))
+        throw EComPort(CE_SetStateFailed, error);
+}
+
+// The time-outs are kept here and used by Read and Write: nothing to hand to the system.
+void TCustomComPort::ApplyTimeouts() {}
+
+// The terminal driver's queues have fixed sizes.
+void TCustomComPort::ApplyBuffer() {}
+
+void TCustomComPort::SetBaudRate(TBaudRate rate) {
+    if (Store(baudRate_, rate))
+        ApplyDCB();
+}
+
+void TCustomComPort::SetCustomBaudRate(int bitsPerSecond) {
+    if (Store(customBaudRate_, bitsPerSecond))
+        ApplyDCB();
+}
+
+void TCustomComPort::SetStopBits(TStopBits bits) {
+    if (Store(stopBits_, bits))
+        ApplyDCB();
+}
+
+void TCustomComPort::SetDataBits(TDataBits bits) {
+    if (Store(dataBits_, bits))
+        ApplyDCB();
+}
+
+void TCustomComPort::SetPort(std::string_view name) {
+    if (port_ == name)
+        return;
+    port_ = name;
+    if (connected_) {
+        Close();
+        Open();
+    }
+}
+
+int TCustomComPort::Read(std::span<std::uint8_t> buffer) {
+    if (!connected_)
+        throw EComPort(CEPortNotOpen);
+    const tty::ReadTimeouts timeouts{static_cast<std::uint32_t>(timeouts_.ReadInterval()),
+                                     static_cast<std::uint32_t>(timeouts_.ReadTotalMultiplier()),
+                                     static_cast<std::uint32_t>(timeouts_.ReadTotalConstant())};
+    const tty::Transfer done = line_.Read(Clamped(buffer), timeouts);
+    if (done.Error != 0)
+        throw EComPort(CE_ReadFailed, done.Error);
+    return static_cast<int>(done.Count);
+}
+
+int TCustomComPort::Write(std::span<const std::uint8_t> bytes) {
+    if (!connected_)
+        throw EComPort(CEPortNotOpen);
+    const tty::WriteTimeouts timeouts{static_cast<std::uint32_t>(timeouts_.WriteTotalMultiplier()),
+                                      static_cast<std::uint32_t>(timeouts_.WriteTotalConstant())};
+    const tty::Transfer done = line_.Write(Clamped(bytes), timeouts);
+    if (done.Error != 0)
+        throw EComPort(CE_WriteFailed, done.Error);
+    return static_cast<int>(done.Count);
+}
+
+void TCustomComPort::ClearBuffer(bool input, bool output) {
+    if (!connected_)
+        throw EComPort(CE_PurgeFailed, EBADF);
+    if (const int error = line_.Flush(input, output))
+        throw EComPort(CE_PurgeFailed, error);
+}
+
+} // namespace kve17
