@@ -15,6 +15,10 @@
 
 namespace kve17 {
 
+// The command codes the exchange accepts, in the order they are searched.
+inline constexpr std::array<std::uint8_t, 17> LinkCommands{1,  2,  3,  4,  5,  6,  14, 15, 17,
+                                                           18, 66, 67, 68, 69, 70, 71, 100};
+
 // Timing the link does not take from the operator. Tests shorten it; the program keeps 300 ms.
 struct TLinkTiming {
     std::chrono::milliseconds RepeatPause{300};
@@ -24,6 +28,9 @@ class TComPortClass : public IDeviceLink {
 public:
     static constexpr int FrameCapacity = 3000;
     static constexpr int MaxDataLen = FrameCapacity - 4;
+    // The longest reply any command can ask for: the echo of the longest request (commands 5
+    // and 14); other replies stop at 260 bytes (header, 255 data bytes, checksum).
+    static constexpr int MaxReplyLen = FrameCapacity;
 
     TComPortClass(IComPort& port, IOperatorPrompt& prompt, TLinkTiming timing = {});
 
@@ -50,6 +57,11 @@ public:
     bool SetParityText(std::string_view text);
     bool SetStopText(std::string_view text);
     bool SetPortName(std::string_view text);
+    // The text fields up to their terminating zero.
+    std::string_view GetBaudText() const { return TextOf(BaudText); }
+    std::string_view GetParityText() const { return TextOf(ParityText); }
+    std::string_view GetStopText() const { return TextOf(StopText); }
+    std::string_view GetPortName() const { return TextOf(PortName); }
 
     void SetPovt1(int value) { Povt1 = value; }
     void SetPovt2(int value) { Povt2 = value; }
@@ -78,6 +90,26 @@ public:
     IComPort& Port() { return port_; }
 
 private:
+    template <std::size_t N> static std::string_view TextOf(const std::array<char, N>& field) {
+        std::size_t length = 0;
+        while (length < N && field[length] != '\0')
+            ++length;
+        return {field.data(), length};
+    }
+    // Where one attempt of an exchange ended.
+    enum class TStep { Done, HeaderAccepted, Stage1Failed, Stage2Failed };
+    struct TStepResult {
+        TStep Step;
+        int Code;
+    };
+
+    // The port failed under us: tell the operator and ask the main window to close.
+    void ReportPortLost();
+    TStepResult ReadHeader(std::uint8_t command, int requestLen, std::span<std::uint8_t> reply,
+                           std::span<std::uint8_t> spill);
+    TStepResult ReadBody(std::span<std::uint8_t> reply, std::span<std::uint8_t> spill);
+    void Wait(std::chrono::milliseconds duration);
+
     IComPort& port_;
     IOperatorPrompt& prompt_;
     TLinkTiming timing_;
