@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,14 +12,29 @@
 namespace kve17::sim {
 
 inline constexpr int ArchiveBytes = 7936; // 62 blocks of 128 bytes, newest record first
+inline constexpr int BlockBytes = 128;
+inline constexpr int BlockCount = 62;
+inline constexpr int RecordCount = 992;
+inline constexpr int FirstAddress = 1;
+inline constexpr int LastAddress = 31;
 
 using DeviceArchive = std::array<std::uint8_t, ArchiveBytes>;
 
 // A reproducible archive: `valid` records with rising time stamps (newest first), a few invalid
-// ones among them, and an all-0xFF tail for the rest (a young device).
+// ones among them, and an all-0xFF tail for the rest (a young device). `valid` counts every
+// written record, the invalid ones too (about one in forty, never the newest); it is clamped to
+// 0..992. Code is 0..254, Detail 0..255, so a time of day with both rarely repeats.
 DeviceArchive MakeArchive(std::uint32_t seed, int valid = 992);
-// Adds `count` newer records at the front; the oldest fall off the end.
+// Adds `count` newer records at the front; the oldest fall off the end. The new records are
+// valid and follow the newest valid time stamp in the archive.
 void GrowArchive(DeviceArchive& archive, int count, std::uint32_t seed);
+// The seed of device `address` on a line made from `seed` (what kve17-sim uses).
+std::uint32_t DeviceSeed(std::uint32_t seed, int address);
+
+// An archive file of a device: exactly 7936 raw bytes in the device's order (newest first).
+// Both throw std::runtime_error with the path and the reason; saving replaces the file whole.
+DeviceArchive LoadArchive(const std::string& path);
+void SaveArchive(const DeviceArchive& archive, const std::string& path);
 
 enum class FaultKind {
     Silence,        // no reply at all
@@ -31,6 +47,8 @@ enum class FaultKind {
     Noise,          // `value` random bytes before the reply
 };
 
+// Faults of a device apply together to the requests they match (Silence wins over the rest);
+// each applied fault uses up one of its `times` and is dropped when none are left.
 struct Fault {
     FaultKind kind = FaultKind::Silence;
     int value = 0;
@@ -41,6 +59,8 @@ struct Fault {
 struct LineOptions {
     bool pacing = false; // send no faster than the line would carry the bytes
     int baud = 0;        // 0: take the speed from the pty's settings
+    // A pty keeps no parity bit, so its settings cannot tell; true counts 11 bits a character.
+    bool parity = false;
 };
 
 class SimLine {
@@ -55,17 +75,23 @@ public:
     // The device path of the pty's slave side, for the program to open.
     const std::string& SlavePath() const;
 
-    // Devices with addresses 1 to 31.
+    // Devices with addresses 1 to 31; other addresses throw std::out_of_range.
     void SetDevice(int address, const DeviceArchive& archive);
     void RemoveDevice(int address);
+    bool HasDevice(int address) const;
+    // The current archive; all 0xFF for an absent device.
     DeviceArchive Archive(int address) const;
+    // Grows a present device's archive; an absent device is left alone.
     void Grow(int address, int count, std::uint32_t seed);
 
     void AddFault(int address, const Fault& fault);
     void ClearFaults();
 
-    // Well-formed requests (good CRC) received for an address since the start.
+    // Well-formed requests (good CRC) received for an address since the start; address 0
+    // counts broadcasts. Any other address gives 0.
     int Requests(int address) const;
+    // Waits until Requests(address) reaches `count`; false when the time runs out first.
+    bool WaitForRequests(int address, int count, std::chrono::milliseconds timeout) const;
 
 private:
     struct Impl;

@@ -1,0 +1,283 @@
+#include "tools/sim/SimOptions.h"
+
+#include <charconv>
+#include <optional>
+#include <stdexcept>
+
+namespace kve17::sim {
+
+namespace {
+
+constexpr std::string_view Help = R"(Usage: kve17-sim [OPTION]...
+A simulated line of KVE-17 devices on a pseudo-terminal. The pty is linked into the port
+directory under a free COM name; the first line on standard output is "<NAME> <device path>".
+Serves until SIGINT or SIGTERM, then removes its link.
+
+Devices
+  --devices LIST         devices on the line, e.g. 1-5,7 (default 1-31)
+  --seed N               archives are made from this seed (default 1); device A's archive is
+                         the one of seed N*32+A, the same on every run
+  --young LIST:N         these devices have only N written records, the rest is empty (0xFF)
+  --archive ADDR=FILE    device ADDR serves FILE: exactly 7936 bytes, newest record first
+  --grow N               every device adds N newer records every second (default 0)
+  --dump-dir DIR         on SIGUSR2 and at exit write every device's archive to
+                         DIR/device-AA.bin (7936 bytes, the --archive format); each dump
+                         prints "dumped DIR"
+Signals: SIGUSR1 adds max(N,1) newer records to every device and prints "grown".
+
+Faults (repeatable)
+  --fault LIST:KIND[=VALUE][:times=T][:block=B]
+      KIND       silence           no reply
+                 cut=K             the reply stops after K bytes
+                 badcrc            the checksum is wrong
+                 count=N           the byte count says N, and N data bytes follow
+                 command=C         the reply's command byte is C
+                 exception=C       exception reply with code C (e.g. 6: database busy)
+                 delay=MS          wait MS milliseconds before answering
+                 noise=N           N random bytes before the reply (at most 256)
+      times=T    the number of requests it spoils (default 1), or "all"
+      block=B    only requests for archive block B (1-62)
+  Faults of a device that match a request apply together; silence wins.
+
+Line
+  --baud N               line speed for pacing (default: the speed the program set on the pty)
+  --parity N|E|O|M|S     count a parity bit: 11 bits a character (a pty keeps no parity, so
+                         it cannot tell; two stop bits it can)
+  --no-pacing            answer at once instead of at the line's rate
+  --name COMn            the port name to link (default: the lowest free one)
+  --port-dir DIR         the link directory (default $XDG_RUNTIME_DIR/kve17/ports)
+  -h, --help             this text
+
+Requests are framed by length: commands 1-6 and 14 take 4 data bytes, 15 takes 5 plus its
+byte count, 17, 18 and 100 none, 66, 67, 68 and 71 two, 69 and 70 none or 6. Command 67 with
+00 k answers block k (1-62) of the archive, else exception 2. Commands 1-6, 14, 15, 17 and 66
+(archive fill: written records, 2 bytes) get Modbus-like replies; 18, 68, 71 and 100 get
+exception 1. Bad checksums, broadcasts, 69, 70 and absent addresses get no reply.
+Exit status: 0 after a signal, 1 when the line cannot be set up, 2 for bad options.
+)";
+
+[[noreturn]] void Bad(std::string_view option, std::string_view value, std::string_view why) {
+    throw std::invalid_argument(std::string(option) + " '" + std::string(value) +
+                                "': " + std::string(why));
+}
+
+std::optional<long long> Number(std::string_view text) {
+    long long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || text.empty())
+        return std::nullopt;
+    return value;
+}
+
+int NumberIn(std::string_view option, std::string_view text, long long low, long long high) {
+    const auto value = Number(text);
+    if (!value || *value < low || *value > high)
+        Bad(option, text,
+            "expected a number from " + std::to_string(low) + " to " + std::to_string(high));
+    return static_cast<int>(*value);
+}
+
+// "1-5,7" -> addresses 1 to 5 and 7.
+std::array<bool, LastAddress + 1> AddressList(std::string_view option, std::string_view text) {
+    std::array<bool, LastAddress + 1> set{};
+    std::string_view rest = text;
+    while (true) {
+        const auto comma = rest.find(',');
+        const std::string_view item = rest.substr(0, comma);
+        const auto dash = item.find('-');
+        const int first = NumberIn(option, item.substr(0, dash), FirstAddress, LastAddress);
+        const int last = dash == std::string_view::npos
+                             ? first
+                             : NumberIn(option, item.substr(dash + 1), FirstAddress, LastAddress);
+        if (last < first)
+            Bad(option, text, "a range must go upward");
+        for (int a = first; a <= last; ++a)
+            set[static_cast<std::size_t>(a)] = true;
+        if (comma == std::string_view::npos)
+            return set;
+        rest.remove_prefix(comma + 1);
+    }
+}
+
+std::pair<std::string_view, std::string_view> SplitAt(std::string_view text, char at) {
+    const auto pos = text.find(at);
+    if (pos == std::string_view::npos)
+        return {text, {}};
+    return {text.substr(0, pos), text.substr(pos + 1)};
+}
+
+struct KindInfo {
+    std::string_view name;
+    FaultKind kind;
+    bool hasValue;
+    int high;
+};
+
+constexpr std::array<KindInfo, 8> Kinds{{
+    {"silence", FaultKind::Silence, false, 0},
+    {"cut", FaultKind::Cut, true, 65535},
+    {"badcrc", FaultKind::BadCrc, false, 0},
+    {"count", FaultKind::WrongCount, true, 255},
+    {"command", FaultKind::ForeignCommand, true, 255},
+    {"exception", FaultKind::Exception, true, 255},
+    {"delay", FaultKind::Delay, true, 600000},
+    {"noise", FaultKind::Noise, true, 256},
+}};
+
+Fault ParseFaultKind(std::string_view option, std::string_view text) {
+    const auto [name, value] = SplitAt(text, '=');
+    for (const KindInfo& info : Kinds) {
+        if (info.name != name)
+            continue;
+        Fault fault;
+        fault.kind = info.kind;
+        if (info.hasValue != (text.find('=') != std::string_view::npos))
+            Bad(option, text,
+                info.hasValue ? "this fault needs =VALUE" : "this fault takes no value");
+        if (info.hasValue)
+            fault.value = NumberIn(option, value, 0, info.high);
+        return fault;
+    }
+    Bad(option, text,
+        "unknown fault (silence, cut=K, badcrc, count=N, command=C, exception=C, delay=MS, "
+        "noise=N)");
+}
+
+void ParseFault(std::string_view option, std::string_view text, SimOptions& options) {
+    auto [list, rest] = SplitAt(text, ':');
+    if (rest.empty())
+        Bad(option, text, "expected LIST:KIND[=VALUE][:times=T][:block=B]");
+    const auto addresses = AddressList(option, list);
+    auto [kind, filters] = SplitAt(rest, ':');
+    Fault fault = ParseFaultKind(option, kind);
+    while (!filters.empty()) {
+        auto [filter, more] = SplitAt(filters, ':');
+        const auto [key, value] = SplitAt(filter, '=');
+        const std::string named = std::string(option) + " " + std::string(key);
+        if (key == "times")
+            fault.times = value == "all" ? -1 : NumberIn(named, value, 1, 1'000'000);
+        else if (key == "block")
+            fault.block = NumberIn(named, value, 1, BlockCount);
+        else
+            Bad(option, filter, "expected times=T or block=B");
+        filters = more;
+    }
+    for (int a = FirstAddress; a <= LastAddress; ++a)
+        if (addresses[static_cast<std::size_t>(a)])
+            options.faults.emplace_back(a, fault);
+}
+
+void ParseYoung(std::string_view option, std::string_view text, SimOptions& options) {
+    const auto [list, count] = SplitAt(text, ':');
+    if (count.empty())
+        Bad(option, text, "expected LIST:N");
+    const auto addresses = AddressList(option, list);
+    const int records = NumberIn(option, count, 0, RecordCount);
+    for (int a = FirstAddress; a <= LastAddress; ++a)
+        if (addresses[static_cast<std::size_t>(a)])
+            options.records[static_cast<std::size_t>(a)] = records;
+}
+
+void ParseArchive(std::string_view option, std::string_view text, SimOptions& options) {
+    const auto [address, file] = SplitAt(text, '=');
+    if (file.empty())
+        Bad(option, text, "expected ADDR=FILE");
+    options.archiveFiles.emplace_back(NumberIn(option, address, FirstAddress, LastAddress),
+                                      std::string(file));
+}
+
+std::string ParseName(std::string_view option, std::string_view text) {
+    const auto number = text.starts_with("COM") ? Number(text.substr(3)) : std::nullopt;
+    if (!number || *number < 1 || *number > 999 || text[3] == '0')
+        Bad(option, text, "expected COM and a number, e.g. COM7");
+    return std::string(text);
+}
+
+bool ParseParity(std::string_view option, std::string_view text) {
+    if (text == "N" || text == "n")
+        return false;
+    if (text.size() == 1 && std::string_view("EOMSeoms").find(text[0]) != std::string_view::npos)
+        return true;
+    Bad(option, text, "expected N, E, O, M or S");
+}
+
+// Every device an option names must be on the line.
+void CheckPresent(const SimOptions& options) {
+    auto check = [&](int address, std::string_view option) {
+        if (!options.present[static_cast<std::size_t>(address)])
+            throw std::invalid_argument(std::string(option) + ": device " +
+                                        std::to_string(address) +
+                                        " is not on the line (see --devices)");
+    };
+    for (const auto& [address, file] : options.archiveFiles)
+        check(address, "--archive");
+    for (const auto& [address, fault] : options.faults)
+        check(address, "--fault");
+}
+
+} // namespace
+
+SimOptions::SimOptions() {
+    present.fill(true);
+    present[0] = false;
+    records.fill(RecordCount);
+    line.pacing = true;
+}
+
+SimOptions ParseSimOptions(std::span<const std::string_view> args) {
+    SimOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        auto [option, value] = SplitAt(args[i], '=');
+        const bool inlineValue = args[i].find('=') != std::string_view::npos;
+        const auto takeValue = [&, option = option]() -> std::string_view {
+            if (inlineValue)
+                return value;
+            if (i + 1 >= args.size())
+                throw std::invalid_argument(std::string(option) + ": a value is missing");
+            return args[++i];
+        };
+        const auto noValue = [&, option = option] {
+            if (inlineValue)
+                throw std::invalid_argument(std::string(option) + " takes no value");
+        };
+        if (option == "-h" || option == "--help") {
+            noValue();
+            options.help = true;
+        } else if (option == "--no-pacing") {
+            noValue();
+            options.line.pacing = false;
+        } else if (option == "--devices") {
+            options.present = AddressList(option, takeValue());
+        } else if (option == "--seed") {
+            options.seed = static_cast<std::uint32_t>(NumberIn(option, takeValue(), 0, 0x7FFFFFFF));
+        } else if (option == "--young") {
+            ParseYoung(option, takeValue(), options);
+        } else if (option == "--archive") {
+            ParseArchive(option, takeValue(), options);
+        } else if (option == "--grow") {
+            options.grow = NumberIn(option, takeValue(), 0, RecordCount);
+        } else if (option == "--fault") {
+            ParseFault(option, takeValue(), options);
+        } else if (option == "--baud") {
+            options.line.baud = NumberIn(option, takeValue(), 50, 4'000'000);
+        } else if (option == "--parity") {
+            options.line.parity = ParseParity(option, takeValue());
+        } else if (option == "--name") {
+            options.name = ParseName(option, takeValue());
+        } else if (option == "--port-dir") {
+            options.portDir = std::string(takeValue());
+        } else if (option == "--dump-dir") {
+            options.dumpDir = std::string(takeValue());
+        } else {
+            throw std::invalid_argument("unknown option '" + std::string(args[i]) + "'");
+        }
+    }
+    CheckPresent(options);
+    return options;
+}
+
+std::string_view SimHelpText() {
+    return Help;
+}
+
+} // namespace kve17::sim
