@@ -1,17 +1,20 @@
 #include "archive/ArchiveFormat.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 namespace kve17 {
 
 TArchiveRecord TArchiveImage::RecordAt(int offset) const {
+    assert(offset >= 0 && offset <= LastSlot && offset % RecordSize == 0);
     TArchiveRecord record;
     std::memcpy(&record, Ring.data() + offset, RecordSize);
     return record;
 }
 
 void TArchiveImage::Store(int offset, const TArchiveRecord& record) {
+    assert(offset >= 0 && offset <= LastSlot && offset % RecordSize == 0);
     std::memcpy(Ring.data() + offset, &record, RecordSize);
 }
 
@@ -30,10 +33,9 @@ bool PositionValid(std::int32_t position) {
 void DecodeImage(std::span<const std::uint8_t, ArchiveFileSize> bytes, TArchiveImage& image) {
     std::copy_n(bytes.begin(), RingSize, image.Ring.begin());
     const std::uint8_t* p = bytes.data() + RingSize;
-    image.Position = static_cast<std::int32_t>(static_cast<std::uint32_t>(p[0]) |
-                                               static_cast<std::uint32_t>(p[1]) << 8 |
-                                               static_cast<std::uint32_t>(p[2]) << 16 |
-                                               static_cast<std::uint32_t>(p[3]) << 24);
+    image.Position = static_cast<std::int32_t>(
+        static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+        static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
 }
 
 void EncodeImage(const TArchiveImage& image, std::span<std::uint8_t, ArchiveFileSize> bytes) {
@@ -53,11 +55,13 @@ int NextSlot(int offset) {
     return offset > RingSize - 1 ? 0 : offset;
 }
 
+bool RecordTimeValid(const TArchiveRecord& r) {
+    return r.Hour <= 23 && r.Minute <= 59 && r.Second <= 59 && r.Day >= 1 && r.Day <= 31 &&
+           r.Month >= 1 && r.Month <= 12 && r.Year >= 1 && r.Year <= 99;
+}
+
 void CheckRecord(TArchiveRecord& r) {
-    const bool invalid = r.Hour > 23 || r.Minute > 59 || r.Second > 59 || r.Day > 31 ||
-                         r.Month > 12 || r.Year > 99 || r.Day == 0 || r.Month == 0 ||
-                         r.Year == 0;
-    if (invalid)
+    if (!RecordTimeValid(r))
         r.Code = MarkCode;
     const bool restZero = r.Detail == 0 && r.Second == 0 && r.Minute == 0 && r.Hour == 0 &&
                           r.Day == 0 && r.Month == 0 && r.Year == 0;
@@ -78,8 +82,8 @@ int PutTwoDigits(std::uint8_t value, TTimeText& text, int at) {
 
 } // namespace
 
-void RecordTimeText(std::uint8_t hour, std::uint8_t minute, std::uint8_t second,
-                    std::uint8_t day, std::uint8_t month, std::uint8_t year, TTimeText& text) {
+void RecordTimeText(std::uint8_t hour, std::uint8_t minute, std::uint8_t second, std::uint8_t day,
+                    std::uint8_t month, std::uint8_t year, TTimeText& text) {
     if (hour == 0xFF && minute == 0xFF && second == 0xFF && day == 0xFF && month == 0xFF &&
         year == 0xFF)
         return;

@@ -31,6 +31,7 @@ struct TArchiveImage {
     std::array<std::uint8_t, RingSize> Ring;
     std::int32_t Position;
 
+    // `offset` is a slot offset: a multiple of 8 from 0 to 7928.
     TArchiveRecord RecordAt(int offset) const;
     void Store(int offset, const TArchiveRecord& record);
 };
@@ -47,10 +48,12 @@ void EncodeImage(const TArchiveImage& image, std::span<std::uint8_t, ArchiveFile
 int PrevSlot(int offset);
 int NextSlot(int offset);
 
+// True when every time value lies in its range (a zero day, month or year does not).
+bool RecordTimeValid(const TArchiveRecord& record);
 // Marks a record whose time stamp is out of range with Code 0xFF; an all-zero record stays zero.
 void CheckRecord(TArchiveRecord& record);
 // "hh:mm:ss dd.mm.yy"; when all six values are 0xFF the text is left as it was.
-void RecordTimeText(std::uint8_t hour, std::uint8_t minute, std::uint8_t second,
-                    std::uint8_t day, std::uint8_t month, std::uint8_t year, TTimeText& text);
+void RecordTimeText(std::uint8_t hour, std::uint8_t minute, std::uint8_t second, std::uint8_t day,
+                    std::uint8_t month, std::uint8_t year, TTimeText& text);
 
 } // namespace kve17

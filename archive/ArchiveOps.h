@@ -33,8 +33,9 @@ enum class TCreateResult { Created, Cancelled, Kept, Failed };
 
 // The whole creation as the main window's "Создать файл архива" runs it.
 TCreateResult CreateArchive(IOperatorPrompt& prompt, TArchiveNameState& state);
-// Writes a fresh file at `path` (no dialog, no question); false when it could not be written
-// whole. An existing file is replaced only when `overwrite`.
+// Writes a fresh file at `path` (no dialog, no question): Failed when it could not be written
+// whole, and then no partial file is left. An existing file is replaced only when `overwrite`
+// (Exists otherwise), and only a writable regular file.
 enum class TCreateFileResult { Created, Exists, Failed };
 TCreateFileResult CreateFreshFile(const std::string& path, bool overwrite);
 
@@ -48,22 +49,33 @@ public:
     // Progress bar hidden, label caption "Закончено чтение архива".
     virtual void FinishProgress() = 0;
     virtual void HideLabel() = 0;
+    // A reading cut short by an exception: label and progress bar hidden.
+    virtual void HideAll() {
+        FinishProgress();
+        HideLabel();
+    }
 };
 
 enum class TReadingMode { Fresh, Incremental };
 
 struct TReadingResult {
-    bool Started = false;          // a file was chosen and opened
+    bool Started = false; // a file was chosen and opened
     TReadingMode Mode = TReadingMode::Fresh;
-    int LinkResult = 0;            // 0, or the failure code handed to ShowError
-    int FailedBlock = 0;           // block number 1..62 of the failure, 0 when none
-    int StoredRecords = 0;         // records written in fresh mode
-    int MergedRecords = 0;         // new records merged in incremental mode
-    bool Saved = false;            // the file was written back and closed
+    int LinkResult = 0;    // 0, or the failure code handed to ShowError
+    int FailedBlock = 0;   // block number 1..62 of the failure, 0 when none
+    int StoredRecords = 0; // records written in fresh mode
+    int MergedRecords = 0; // new records merged in incremental mode
+    bool Saved = false;    // the file was written back and closed
 };
 
-// Reads the device's archive into an existing archive file (steps 2 to 9: open, load, blocks,
-// merge, save). Serial driver exceptions pass through with the file unchanged.
+// Texts of the reading the callers may need to recognise.
+inline constexpr std::string_view OpenFailedText = "Файл архива не удается открыть";
+inline constexpr std::string_view ReadingDoneText = "Закончено чтение архива";
+inline constexpr std::string_view SaveFailedText = "Файл архива не удается записать";
+
+// Reads the device's archive into an existing archive file: open, load, blocks, merge, save.
+// An exception from the link passes through with the file unchanged and closed and the progress
+// display hidden.
 TReadingResult ReadArchiveFile(const std::string& path, int deviceIndex, IDeviceLink& link,
                                IOperatorPrompt& prompt, IReadingView& view);
 // The main window's "Чтение архива": the file name choice, then ReadArchiveFile.
