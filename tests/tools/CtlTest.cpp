@@ -1,0 +1,207 @@
+// kve17ctl run as a process: exit status, the texts on stdout and stderr, and the files.
+#include "tests/archive/ArchiveModel.h"
+#include "tests/archive/FakeDevice.h"
+#include "tools/sim/SimLine.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace kve17::test {
+namespace {
+
+struct CtlRun {
+    int Status = -1;
+    std::string Out;
+    std::string Err;
+};
+
+std::string TextOf(const std::filesystem::path& path) {
+    const auto bytes = FileBytes(path);
+    return {bytes.begin(), bytes.end()};
+}
+
+class Ctl : public ::testing::Test {
+protected:
+    TempDir dir;
+
+    CtlRun Exec(std::vector<std::string> args) {
+        args.insert(args.begin(), KVE17CTL_PATH);
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const std::string out = dir.File(".out"), err = dir.File(".err");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        pid_t pid = -1;
+        CtlRun run;
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        run.Out = TextOf(out);
+        run.Err = TextOf(err);
+        std::filesystem::remove(out);
+        std::filesystem::remove(err);
+        return run;
+    }
+};
+
+TEST_F(Ctl, CreateAppendsDatAndConfirmsTheFullName) {
+    const CtlRun run = Exec({"create", dir.File("a")});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, "Создан файл архива " + dir.File("a.dat") + "\n");
+    EXPECT_EQ(FileBytes(dir.File("a.dat")), std::vector<std::uint8_t>(7940, 0xFF));
+}
+
+TEST_F(Ctl, CreateKeepsAnExistingFileUnlessForced) {
+    const std::string path = dir.File("a.dat");
+    WriteBytes(path, std::vector<std::uint8_t>(7940, 0x33));
+    CtlRun run = Exec({"create", path});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_NE(run.Err.find("Файл с таким именем существует."), std::string::npos);
+    EXPECT_EQ(FileBytes(path), std::vector<std::uint8_t>(7940, 0x33));
+    run = Exec({"create", "--force", path});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(FileBytes(path), std::vector<std::uint8_t>(7940, 0xFF));
+}
+
+TEST_F(Ctl, CreateRefusesWrongNamesAndMissingFolders) {
+    CtlRun run = Exec({"create", dir.File("a.DAT")});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, "Неверно задано имя файла\n");
+    run = Exec({"create", dir.File("no/a.dat")});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, "Файл архива не удается создать\n");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("no")));
+}
+
+struct UsageCase {
+    const char* name;
+    std::vector<std::string> args;
+};
+
+class CtlUsage : public Ctl, public ::testing::WithParamInterface<UsageCase> {};
+
+TEST_P(CtlUsage, IsRefusedWithStatus2AndAHint) {
+    const CtlRun run = Exec(GetParam().args);
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_NE(run.Err.find("kve17ctl: "), std::string::npos);
+    EXPECT_NE(run.Err.find("--help"), std::string::npos);
+    EXPECT_TRUE(run.Out.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Errors, CtlUsage,
+    ::testing::Values(
+        UsageCase{"NoCommand", {}}, UsageCase{"UnknownCommand", {"erase", "x"}},
+        UsageCase{"CreateWithoutFile", {"create"}}, UsageCase{"ShowTwoFiles", {"show", "a", "b"}},
+        UsageCase{"UnknownOption", {"show", "--tsv", "a"}},
+        UsageCase{"ReadWithoutDevice", {"read", "--port", "COM1", "a"}},
+        UsageCase{"DeviceOutOfRange", {"read", "--port", "COM1", "--device", "32", "a"}},
+        UsageCase{"BaudNotOffered",
+                  {"read", "--port", "COM1", "--device", "1", "--baud", "128000", "a"}},
+        UsageCase{"ParityLetter",
+                  {"read", "--port", "COM1", "--device", "1", "--parity", "M", "a"}},
+        UsageCase{"StopBits", {"read", "--port", "COM1", "--device", "1", "--stop", "3", "a"}},
+        UsageCase{"MissingValue", {"read", "a", "--port"}},
+        UsageCase{"ForceOnShow", {"show", "--force", "a"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Ctl, EveryCommandHasHelp) {
+    for (const char* command : {"ports", "create", "read", "show"}) {
+        const CtlRun run = Exec({command, "--help"});
+        EXPECT_EQ(run.Status, 0) << command;
+        EXPECT_EQ(run.Out.rfind(std::string("Usage: kve17ctl ") + command, 0), 0u) << command;
+    }
+    EXPECT_EQ(Exec({"--help"}).Status, 0);
+}
+
+TEST_F(Ctl, ShowRefusesAFileOfWrongSize) {
+    WriteBytes(dir.File("bad.dat"), std::vector<std::uint8_t>(100, 0xFF));
+    const CtlRun run = Exec({"show", dir.File("bad.dat")});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_EQ(run.Err, "Файл архива не удается открыть\n");
+}
+
+TEST_F(Ctl, ReadOfAPortThatDoesNotOpenFails) {
+    Exec({"create", dir.File("a.dat")});
+    const CtlRun run =
+        Exec({"read", "--port", dir.File("no-such-tty"), "--device", "1", dir.File("a.dat")});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_NE(run.Err.find("невозможно открыть последовательный порт"), std::string::npos);
+    EXPECT_EQ(FileBytes(dir.File("a.dat")), std::vector<std::uint8_t>(7940, 0xFF));
+}
+
+class CtlOnLine : public Ctl {
+protected:
+    sim::SimLine line;
+    std::string file = dir.File("line.dat");
+
+    void SetUp() override {
+        line.SetDevice(2, sim::MakeArchive(99));
+        ASSERT_EQ(Exec({"create", file}).Status, 0);
+    }
+    CtlRun Read(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args{"read", "--port", line.SlavePath(), "--device", "2"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back(file);
+        return Exec(args);
+    }
+    std::array<std::uint8_t, 7940> Current() {
+        const auto bytes = FileBytes(file);
+        std::array<std::uint8_t, 7940> a{};
+        std::copy_n(bytes.begin(), std::min<std::size_t>(bytes.size(), a.size()), a.begin());
+        return a;
+    }
+};
+
+TEST_F(CtlOnLine, FreshAndIncrementalReadingsGiveTheModelFile) {
+    auto expected = model::AfterReading(Current(), line.Archive(2));
+    CtlRun run = Read();
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, "fresh reading of device 2: 988 records stored, 992 new records merged\n");
+    EXPECT_EQ(run.Err, "Закончено чтение архива\n");
+    EXPECT_TRUE(Current() == expected);
+
+    line.Grow(2, 20, 3);
+    expected = model::AfterReading(Current(), line.Archive(2));
+    run = Read({"--trace", "--baud", "19200", "--parity", "E", "--stop", "1", "--delay-tx", "5"});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out,
+              "incremental reading of device 2: 988 records stored, 20 new records merged\n");
+    EXPECT_TRUE(Current() == expected);
+    EXPECT_NE(run.Err.find(" ms TX 02 43 00 01 "), std::string::npos) << run.Err;
+    EXPECT_NE(run.Err.find(" ms RX 02 43 80\n"), std::string::npos) << run.Err;
+    EXPECT_EQ(run.Err.find(" ms TX 02 43 00 03 "), std::string::npos) << "read past the match";
+
+    run = Exec({"show", "--csv", file});
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Out.rfind("n,offset,time,code,detail,invalid\n1,", 0), 0u);
+    EXPECT_EQ(std::count(run.Out.begin(), run.Out.end(), '\n'), 989);
+}
+
+TEST_F(CtlOnLine, DeviceExceptionEndsTheReadingWithItsMessage) {
+    line.AddFault(2, {sim::FaultKind::Exception, 6, -1, 3});
+    const auto expected = model::AfterFailedFreshReading(Current(), line.Archive(2), 2);
+    const CtlRun run = Read();
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_TRUE(run.Out.empty());
+    EXPECT_EQ(run.Err, "Предупреждение: устройство 2 " + line.SlavePath() +
+                           " Идет запись базы данных. Ждите.\nЗакончено чтение архива\n");
+    EXPECT_TRUE(Current() == expected);
+}
+
+} // namespace
+} // namespace kve17::test

@@ -1,0 +1,30 @@
+#include "tools/ctl/ConsolePrompt.h"
+
+namespace kve17::ctl {
+
+TMsgAnswer TConsolePrompt::Message(std::string_view text, std::string_view caption, TMsgIcon,
+                                   TMsgButtons buttons) {
+    std::fprintf(out_, "%.*s: %.*s\n", static_cast<int>(caption.size()), caption.data(),
+                 static_cast<int>(text.size()), text.data());
+    std::fflush(out_);
+    switch (buttons) {
+    case TMsgButtons::YesNo:
+        return TMsgAnswer::No;
+    case TMsgButtons::RetryCancel:
+        return TMsgAnswer::Cancel;
+    case TMsgButtons::Ok:
+        break;
+    }
+    return TMsgAnswer::Ok;
+}
+
+void TConsolePrompt::SimpleMessage(std::string_view text) {
+    std::fprintf(out_, "%.*s\n", static_cast<int>(text.size()), text.data());
+    std::fflush(out_);
+}
+
+std::optional<std::string> TConsolePrompt::ChooseFile(std::string_view) {
+    return std::nullopt;
+}
+
+} // namespace kve17::ctl

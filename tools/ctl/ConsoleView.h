@@ -1,0 +1,29 @@
+// Progress of a reading on the command line: one line rewritten in place, on a terminal only.
+#pragma once
+
+#include "archive/ArchiveOps.h"
+
+#include <cstdio>
+
+namespace kve17::ctl {
+
+class TConsoleView : public IReadingView {
+public:
+    TConsoleView(std::FILE* out, bool terminal) : out_(out), terminal_(terminal) {}
+
+    void ShowProgress(int blocks) override;
+    void StepProgress() override;
+    void FinishProgress() override;
+    void HideLabel() override {}
+
+private:
+    void Draw();
+
+    std::FILE* out_;
+    bool terminal_;
+    bool shown_ = false;
+    int blocks_ = 0;
+    int done_ = 0;
+};
+
+} // namespace kve17::ctl
