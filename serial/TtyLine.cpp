@@ -327,6 +327,22 @@ int Line::Apply(const LineSettings& settings) {
     return SetModemLines(fd_, settings);
 }
 
+// Bytes cannot arrive faster than the line carries them: rather than wake for every byte of a
+// reply, sleep until all but the last could be in (at most a quarter of the interval, so a reply
+// that stops is still noticed about one interval after its last byte); the last byte itself
+// wakes the poll, so the read still returns the moment the reply is complete.
+void Line::AwaitRestOfReply(std::size_t missing, std::optional<Clock::time_point> total,
+                            std::optional<milliseconds> interval) const {
+    if (missing < 2)
+        return;
+    Clock::time_point until = Clock::now() + charTime_ * static_cast<std::int64_t>(missing - 1);
+    if (interval)
+        until = std::min(until, Clock::now() + *interval / 4);
+    if (total)
+        until = std::min(until, *total);
+    std::this_thread::sleep_until(until);
+}
+
 Transfer Line::Read(std::span<std::uint8_t> buffer, const ReadTimeouts& t) {
     const Clock::time_point start = Clock::now();
     const std::size_t wanted = buffer.size();
@@ -356,6 +372,8 @@ Transfer Line::Read(std::span<std::uint8_t> buffer, const ReadTimeouts& t) {
                 break;
             if (interval)
                 gap = Clock::now() + *interval;
+            if (got < wanted)
+                AwaitRestOfReply(wanted - got, total, interval);
             continue;
         }
         if (n == 0)

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -85,6 +86,8 @@ private:
     using Clock = std::chrono::steady_clock;
 
     int WaitOutputSent(Clock::time_point deadline, bool limited);
+    void AwaitRestOfReply(std::size_t missing, std::optional<Clock::time_point> total,
+                          std::optional<std::chrono::milliseconds> interval) const;
 
     int fd_ = -1;
     bool pseudo_ = false;
