@@ -31,17 +31,6 @@ int DecimalValue(std::string_view text) {
     return value;
 }
 
-std::optional<TBaudRate> BaudRateOf(int value) {
-    static constexpr std::pair<int, TBaudRate> table[] = {
-        {110, br110},     {300, br300},     {600, br600},       {1200, br1200},   {2400, br2400},
-        {4800, br4800},   {9600, br9600},   {14400, br14400},   {19200, br19200}, {38400, br38400},
-        {56000, br56000}, {57600, br57600}, {115200, br115200},
-    };
-    for (const auto& [bits, rate] : table)
-        if (bits == value)
-            return rate;
-    return std::nullopt;
-}
 
 std::optional<TParityBits> ParityOf(std::string_view text) {
     switch (text.empty() ? '\0' : text.front()) {
@@ -102,7 +91,7 @@ int TComPortClass::OpenPort() {
         ReportPortLost();
     }
 
-    const auto rate = BaudRateOf(DecimalValue(GetBaudText()));
+    const auto rate = LinkBaudRate(DecimalValue(GetBaudText()));
     if (!rate)
         return -1;
     port_.SetBaudRate(*rate);
@@ -141,6 +130,18 @@ void TComPortClass::ClosePort() {
 void TComPortClass::ReportPortLost() {
     prompt_.Message(LinkText::PortLost, LinkText::ErrorCaption, TMsgIcon::Error, TMsgButtons::Ok);
     prompt_.RequestMainClose();
+}
+
+std::optional<TBaudRate> LinkBaudRate(int value) {
+    static constexpr std::pair<int, TBaudRate> table[] = {
+        {110, br110},     {300, br300},     {600, br600},       {1200, br1200},   {2400, br2400},
+        {4800, br4800},   {9600, br9600},   {14400, br14400},   {19200, br19200}, {38400, br38400},
+        {56000, br56000}, {57600, br57600}, {115200, br115200},
+    };
+    for (const auto& [bits, rate] : table)
+        if (bits == value)
+            return rate;
+    return std::nullopt;
 }
 
 } // namespace kve17

@@ -9,6 +9,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,6 +19,9 @@ namespace kve17 {
 // The command codes the exchange accepts, in the order they are searched.
 inline constexpr std::array<std::uint8_t, 17> LinkCommands{1,  2,  3,  4,  5,  6,  14, 15, 17,
                                                            18, 66, 67, 68, 69, 70, 71, 100};
+
+// The rates the link accepts, by bits per second; nothing for any other value.
+std::optional<TBaudRate> LinkBaudRate(int bitsPerSecond);
 
 // Timing the link does not take from the operator. Tests shorten it; the program keeps 300 ms.
 struct TLinkTiming {

@@ -1,5 +1,7 @@
 #include "tools/ctl/CtlOptions.h"
 
+#include "link/Comportclass.h"
+
 #include <charconv>
 #include <string_view>
 #include <utility>
@@ -48,7 +50,7 @@ bool ApplyReadOption(std::string_view name, std::string_view value, TReadOptions
             return error = "--device must be a device number from 1 to 31", false;
         read.Device = *number;
     } else if (name == "--baud") {
-        const auto rate = number ? RateOfBaud(*number) : std::nullopt;
+        const auto rate = number ? LinkBaudRate(*number) : std::nullopt;
         if (!rate)
             return error = "--baud must be one of 110 300 600 1200 2400 4800 9600 14400 19200 "
                            "38400 56000 57600 115200",
@@ -100,17 +102,6 @@ bool CheckOperands(TCtlOptions& options, const std::vector<std::string>& operand
 }
 
 } // namespace
-
-std::optional<TBaudRate> RateOfBaud(int baud) {
-    static constexpr std::pair<int, TBaudRate> table[] = {
-        {110, br110},     {300, br300},     {600, br600},      {1200, br1200},   {2400, br2400},
-        {4800, br4800},   {9600, br9600},   {14400, br14400},  {19200, br19200}, {38400, br38400},
-        {56000, br56000}, {57600, br57600}, {115200, br115200}};
-    for (const auto& [value, rate] : table)
-        if (value == baud)
-            return rate;
-    return std::nullopt;
-}
 
 std::optional<TCtlOptions> ParseCommandLine(const std::vector<std::string>& args,
                                             std::string& error) {

@@ -36,9 +36,6 @@ struct TCtlOptions {
 std::optional<TCtlOptions> ParseCommandLine(const std::vector<std::string>& args,
                                             std::string& error);
 
-// The rate of a speed in bits per second, from the speeds the program offers.
-std::optional<TBaudRate> RateOfBaud(int baud);
-
 const char* MainUsage();
 const char* CommandUsage(TCommand command);
 const char* CommandName(TCommand command);
