@@ -2,6 +2,7 @@
 // creation of a fresh file, and the reading of a device's archive merged into the file.
 #pragma once
 
+#include "archive/ArchiveFormat.h"
 #include "link/DeviceLink.h"
 #include "link/OperatorPrompt.h"
 
@@ -73,6 +74,10 @@ inline constexpr std::string_view OpenFailedText = "Файл архива не �
 inline constexpr std::string_view ReadingDoneText = "Закончено чтение архива";
 inline constexpr std::string_view SaveFailedText = "Файл архива не удается записать";
 
+// The reading on an image in memory: the mode, the block requests and the merge. The image is
+// changed only when no exception passes.
+TReadingResult ReadIntoImage(TArchiveImage& image, int deviceIndex, IDeviceLink& link,
+                             IReadingView& view);
 // Reads the device's archive into an existing archive file: open, load, blocks, merge, save.
 // An exception from the link passes through with the file unchanged and closed and the progress
 // display hidden.

@@ -148,30 +148,40 @@ void ReadBlocks(TReading& s, int deviceIndex, IDeviceLink& link, IReadingView& v
 
 } // namespace
 
-TReadingResult ReadArchiveFile(const std::string& path, int deviceIndex, IDeviceLink& link,
-                               IOperatorPrompt& prompt, IReadingView& view) {
+TReadingResult ReadIntoImage(TArchiveImage& image, int deviceIndex, IDeviceLink& link,
+                             IReadingView& view) {
     TReadingResult result;
     TReading s;
-    TArchiveFile file;
-    if (!file.Open(path, TOpenMode::Update, s.Image)) {
-        prompt.SimpleMessage(OpenFailedText);
-        return result;
-    }
-    result.Started = true;
+    s.Image = image;
     ChooseMode(s);
     result.Mode = s.FreshFile ? TReadingMode::Fresh : TReadingMode::Incremental;
     view.ShowProgress(BlockCount);
+    ReadBlocks(s, deviceIndex, link, view, result);
+    image = s.Image;
+    return result;
+}
+
+TReadingResult ReadArchiveFile(const std::string& path, int deviceIndex, IDeviceLink& link,
+                               IOperatorPrompt& prompt, IReadingView& view) {
+    TArchiveImage image;
+    TArchiveFile file;
+    if (!file.Open(path, TOpenMode::Update, image)) {
+        prompt.SimpleMessage(OpenFailedText);
+        return {};
+    }
+    TReadingResult result;
     try {
-        ReadBlocks(s, deviceIndex, link, view, result);
+        result = ReadIntoImage(image, deviceIndex, link, view);
     } catch (...) {
         // The file keeps its content: nothing is saved from a reading cut short.
         file.Close();
         view.HideAll();
         throw;
     }
+    result.Started = true;
     view.FinishProgress();
     prompt.SimpleMessage(ReadingDoneText);
-    const bool saved = file.Save(s.Image);
+    const bool saved = file.Save(image);
     result.Saved = file.Close() && saved;
     if (!result.Saved)
         prompt.SimpleMessage(SaveFailedText);
