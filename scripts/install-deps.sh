@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   xvfb xauth x11-apps imagemagick fonts-dejavu-core
-  libmodbus-dev python3
+  libmodbus-dev python3 time
 )
 
 missing=()

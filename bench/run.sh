@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# The benchmark: reads a device's archive through kve17ctl against kve17-sim with line pacing,
+# beside a peer reader on a general-purpose Modbus library, and runs the micro-benchmarks.
+#   bench/run.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+build=build-bench
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKVE17_GUI=OFF -DBUILD_TESTING=OFF \
+    -DKVE17_BENCH=ON >/dev/null
+cmake --build "$build" -j "$(nproc)" --target kve17ctl kve17-sim kve17_micro_bench
+cc -O2 -Wall bench/peer_modbus.c $(pkg-config --cflags --libs libmodbus) -o "$build/peer_modbus"
+
+python3 bench/line_bench.py "$build"
+echo
+"$build/bench/kve17_micro_bench" --benchmark_min_time=0.2
