@@ -1,0 +1,106 @@
+// The main window: the device number, archive file creation, the archive reading with its
+// indicator, and the way to the COM port settings. It owns the serial port and the device link
+// for the whole run.
+#pragma once
+
+#include "app/ReadingView.h"
+#include "archive/ArchiveOps.h"
+#include "link/Comportclass.h"
+#include "serial/Comport.h"
+#include "serial/PortDirectory.h"
+
+#include <QIcon>
+#include <QMainWindow>
+#include <array>
+#include <atomic>
+#include <exception>
+#include <optional>
+#include <thread>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QToolBar;
+class QToolButton;
+
+namespace kve17 {
+
+class TFormPort;
+
+// The selected device number minus one, 0 to 30. Written only by the device list.
+extern int DeviceIndex;
+// The last archive file name choice: ArchiveFileName and ArchiveFileExt.
+extern TArchiveNameState ArchiveFile;
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr int DeviceCount = 31;
+    static constexpr int ImageCount = 18;
+    static constexpr int ImagePort = 16;
+    static constexpr int ImageOpenFile = 17;
+
+    // The window keeps its own copy of the port directory; the COM port dialog lists it.
+    TForm1(IOperatorPrompt& prompt, TPortDirectory ports, TLinkTiming timing = {},
+           QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The COM port settings dialog behind APort; it is created after the window.
+    void SetPortDialog(TFormPort* form) { formPort_ = form; }
+    const TPortDirectory& Ports() const { return ports_; }
+    // True from the press of "Чтение архива" until the reading has ended.
+    bool Reading() const { return reading_; }
+
+    // Components, in the order the window describes them.
+    QToolBar* ToolBar1 = nullptr;
+    QToolButton* ToolButton1 = nullptr;
+    QToolButton* ToolButton5 = nullptr;
+    QMenu* N1File = nullptr;
+    QMenu* N1 = nullptr;
+    QAction* AOpenFile = nullptr;
+    QAction* APort = nullptr;
+    QAction* AClose = nullptr;
+    std::array<QIcon, ImageCount> ImageList1;
+    QLabel* Label2 = nullptr;
+    QComboBox* CBoxUstr = nullptr;
+    QPushButton* Button2 = nullptr;
+    QLabel* Label5 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    TComPort ComPort1;
+    // After the components: it drives ComPort1.
+    TComPortClass Link;
+
+    void FormCreate();
+    void CBoxUstrClick(int index);
+    void FormClose();
+    void CreatFileClick();
+    void PortClick();
+    void Button2Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void LoadImages();
+    void BuildActions();
+    void BuildMenu();
+    void BuildToolBar();
+    void BuildControls();
+    void SetCommandsEnabled(bool enabled);
+    void ReadingEnded(std::exception_ptr failure);
+
+    IOperatorPrompt& prompt_;
+    TPortDirectory ports_;
+    TFormPort* formPort_ = nullptr;
+    std::optional<TReadingView> view_; // made once the indicator exists
+    std::thread reader_;
+    bool reading_ = false;
+    bool closePending_ = false;
+    bool destroying_ = false;
+    std::atomic<bool> readerDone_ = false;
+};
+
+} // namespace kve17
