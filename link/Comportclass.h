@@ -109,6 +109,7 @@ private:
 
     // The port failed under us: tell the operator and ask the main window to close.
     void ReportPortLost();
+    void DiscardInput();
     TStepResult ReadHeader(std::uint8_t command, int requestLen, std::span<std::uint8_t> reply,
                            std::span<std::uint8_t> spill);
     TStepResult ReadBody(std::span<std::uint8_t> reply, std::span<std::uint8_t> spill);

@@ -51,7 +51,7 @@ int TComPortClass::Exchange(int deviceIndex, std::uint8_t command, int dataLen,
     if (!port_.Connected())
         return LinkCode::PortNotOpen;
     try {
-        port_.ClearBuffer(true, true); // once per exchange; the repeats do not purge
+        port_.ClearBuffer(true, true); // once per exchange; repeats discard input only
     } catch (const std::exception&) {
         ReportPortLost();
     }
@@ -104,6 +104,7 @@ int TComPortClass::Transact(std::span<const std::uint8_t> frame, std::span<std::
         int& budget = result.Step == TStep::Stage1Failed ? budget1 : budget2;
         if (--budget <= 0)
             return result.Code;
+        DiscardInput();
     }
 }
 
@@ -146,6 +147,17 @@ TComPortClass::TStepResult TComPortClass::ReadBody(std::span<std::uint8_t> reply
     if (frame[RxLen - 2] != (crc & 0xFF) || frame[RxLen - 1] != (crc >> 8))
         return {TStep::Stage2Failed, LinkCode::BadChecksum};
     return {TStep::Done, LinkCode::Ok};
+}
+
+// The rest of a rejected reply (a foreign frame, noise, a reply too long) or a late answer to
+// the last attempt would be taken for the next reply's header, and every repeat would fail on
+// it: drop what has arrived before asking again.
+void TComPortClass::DiscardInput() {
+    try {
+        port_.ClearBuffer(true, false);
+    } catch (const std::exception&) {
+        ReportPortLost();
+    }
 }
 
 int TComPortClass::WritePort(const std::uint8_t* bytes, int count) {

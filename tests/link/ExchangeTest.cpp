@@ -154,12 +154,14 @@ TEST_F(ExchangeTest, LongestRequestFillsTheFrame) {
     EXPECT_EQ(port.Writes[0][TComPortClass::FrameCapacity - 3], 0xAB);
 }
 
-TEST_F(ExchangeTest, PurgesOnceBeforeTheFirstTransmissionNotOnRepeats) {
+TEST_F(ExchangeTest, PurgesBothQueuesOnceAndDropsInputBeforeEachRepeat) {
     Script({FakeReply::Silence(), FakeReply::Silence(), Of(BlockReply())});
     EXPECT_EQ(ReadBlock1(), LinkCode::Ok);
-    EXPECT_EQ(port.Purges, 1);
-    EXPECT_EQ(port.Calls.front(), "ClearBuffer");
-    EXPECT_EQ(port.Writes.size(), 3u);
+    using Flags = std::pair<bool, bool>;
+    EXPECT_EQ(port.PurgeFlags, (std::vector<Flags>{{true, true}, {true, false}, {true, false}}));
+    const std::vector<std::string> expected{"ClearBuffer", "Write", "Read", "ClearBuffer", "Write",
+                                            "Read", "ClearBuffer", "Write", "Read", "Read"};
+    EXPECT_EQ(port.Calls, expected);
 }
 
 TEST_F(ExchangeTest, FailedPurgeShowsPortLostAsksToCloseAndGoesOn) {

@@ -105,9 +105,10 @@ int FakeComPort::Write(std::span<const std::uint8_t> bytes) {
     return static_cast<int>(bytes.size());
 }
 
-void FakeComPort::ClearBuffer(bool input, bool /*output*/) {
+void FakeComPort::ClearBuffer(bool input, bool output) {
     Calls.push_back("ClearBuffer");
     ++Purges;
+    PurgeFlags.emplace_back(input, output);
     Raise(ClearError);
     if (input)
         input_.clear();

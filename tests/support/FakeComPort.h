@@ -12,6 +12,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kve17::test {
@@ -58,6 +59,8 @@ public:
     std::vector<Bytes> Writes;
     std::vector<std::chrono::steady_clock::time_point> WriteTimes;
     int Purges = 0;
+    // The (input, output) flags of every ClearBuffer, in order.
+    std::vector<std::pair<bool, bool>> PurgeFlags;
 
     // Bytes on the input side not yet read.
     std::size_t PendingInput() const;
