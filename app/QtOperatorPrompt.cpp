@@ -60,19 +60,6 @@ TMsgAnswer AnswerOf(int button) {
     }
 }
 
-// The answer of a box closed without a button press (Escape, close box).
-TMsgAnswer DismissedAnswer(TMsgButtons buttons) {
-    switch (buttons) {
-    case TMsgButtons::YesNo:
-        return TMsgAnswer::No;
-    case TMsgButtons::RetryCancel:
-        return TMsgAnswer::Cancel;
-    case TMsgButtons::Ok:
-        break;
-    }
-    return TMsgAnswer::Ok;
-}
-
 } // namespace
 
 TMsgAnswer QtOperatorPrompt::Message(std::string_view text, std::string_view caption, TMsgIcon icon,

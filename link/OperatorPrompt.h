@@ -13,6 +13,20 @@ enum class TMsgIcon { None, Information, Warning, Error, Question };
 enum class TMsgButtons { Ok, YesNo, RetryCancel };
 enum class TMsgAnswer { Ok, Yes, No, Retry, Cancel };
 
+// The answer of a box closed without a button press, or of an operator who cannot be asked:
+// No to a question, Cancel to a retry, OK to a message.
+constexpr TMsgAnswer DismissedAnswer(TMsgButtons buttons) {
+    switch (buttons) {
+    case TMsgButtons::YesNo:
+        return TMsgAnswer::No;
+    case TMsgButtons::RetryCancel:
+        return TMsgAnswer::Cancel;
+    case TMsgButtons::Ok:
+        break;
+    }
+    return TMsgAnswer::Ok;
+}
+
 class IOperatorPrompt {
 public:
     virtual ~IOperatorPrompt() = default;

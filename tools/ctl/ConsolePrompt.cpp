@@ -7,15 +7,7 @@ TMsgAnswer TConsolePrompt::Message(std::string_view text, std::string_view capti
     std::fprintf(out_, "%.*s: %.*s\n", static_cast<int>(caption.size()), caption.data(),
                  static_cast<int>(text.size()), text.data());
     std::fflush(out_);
-    switch (buttons) {
-    case TMsgButtons::YesNo:
-        return TMsgAnswer::No;
-    case TMsgButtons::RetryCancel:
-        return TMsgAnswer::Cancel;
-    case TMsgButtons::Ok:
-        break;
-    }
-    return TMsgAnswer::Ok;
+    return DismissedAnswer(buttons); // nobody to ask on a command line
 }
 
 void TConsolePrompt::SimpleMessage(std::string_view text) {
