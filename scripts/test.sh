@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite. In CI (CI=true) or with --full, it also
-# builds and runs the suite once under AddressSanitizer and UndefinedBehaviorSanitizer.
+# builds and runs the suite once under AddressSanitizer and UndefinedBehaviorSanitizer, and runs
+# each fuzz target for a fixed time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -11,12 +12,25 @@ full=false
 
 export QT_QPA_PLATFORM=offscreen
 
+passed=0
+failed=0
 run_suite() { # build-dir, extra cmake args...
     local dir=$1
     shift
     cmake -S . -B "$dir" -G Ninja -DKVE17_WERROR=ON "$@"
     cmake --build "$dir" -j "$(nproc)"
-    ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300
+    local status=0
+    ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 300 |
+        tee "$dir/ctest.log" || status=$?
+    local total bad
+    total=$(sed -nE 's/.* tests failed out of ([0-9]+)$/\1/p' "$dir/ctest.log" | tail -1)
+    bad=$(sed -nE 's/.*, ([0-9]+) tests failed out of [0-9]+$/\1/p' "$dir/ctest.log" | tail -1)
+    passed=$((passed + ${total:-0} - ${bad:-0}))
+    failed=$((failed + ${bad:-0}))
+    if [ "$status" -ne 0 ]; then
+        echo "test.sh: $passed passed, $failed failed"
+        exit "$status"
+    fi
 }
 
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -25,4 +39,7 @@ if $full; then
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DKVE17_SANITIZE=ON
+    bash scripts/fuzz.sh "${KVE17_FUZZ_SECONDS:-30}"
 fi
+
+echo "test.sh: $passed passed, $failed failed"
