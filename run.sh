@@ -13,7 +13,7 @@ headless=false
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target kve17-archive kve17-sim kve17ctl
 
-# Every device on the line adds a record every 10 seconds, so a second reading finds news.
+# Every device on the line adds a record a second, so a second reading finds news.
 coproc SIM { exec build/tools/sim/kve17-sim --grow 1 --young 2:200; }
 sim_pid=$SIM_PID
 trap 'kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true' EXIT
@@ -34,10 +34,10 @@ $ctl create "$archive"
 echo "Reading device 1 at 115200 baud (the whole archive: 62 blocks)..."
 $ctl read --port "$port" --device 1 --baud 115200 "$archive"
 echo "The newest ten records:"
-$ctl show "$archive" | head -n 11
+$ctl show "$archive" | sed -n 1,10p
 kill -USR1 "$sim_pid" # the devices add new records
 read -r _ <&"${SIM[0]}"
 echo "Reading again: only the new records are read and merged."
 $ctl read --port "$port" --device 1 --baud 115200 "$archive"
-$ctl show "$archive" | head -n 6
+$ctl show "$archive" | sed -n 1,5p
 echo "The archive file is $archive"

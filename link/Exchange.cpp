@@ -51,7 +51,7 @@ int TComPortClass::Exchange(int deviceIndex, std::uint8_t command, int dataLen,
     if (!port_.Connected())
         return LinkCode::PortNotOpen;
     try {
-        port_.ClearBuffer(true, true); // once per exchange; repeats discard input only
+        port_.ClearBuffer(true, true); // once per exchange; each attempt drops input only
     } catch (const std::exception&) {
         ReportPortLost();
     }
@@ -90,6 +90,7 @@ int TComPortClass::Transact(std::span<const std::uint8_t> frame, std::span<std::
     int budget2 = Povt2;
     for (;;) {
         WaitMs(DelayTx);
+        DiscardInput();
         WritePort(frame.data(), requestLen);
         if (ExpectsNoReply(command))
             return LinkCode::Ok;
@@ -104,7 +105,6 @@ int TComPortClass::Transact(std::span<const std::uint8_t> frame, std::span<std::
         int& budget = result.Step == TStep::Stage1Failed ? budget1 : budget2;
         if (--budget <= 0)
             return result.Code;
-        DiscardInput();
     }
 }
 
@@ -149,14 +149,16 @@ TComPortClass::TStepResult TComPortClass::ReadBody(std::span<std::uint8_t> reply
     return {TStep::Done, LinkCode::Ok};
 }
 
-// The rest of a rejected reply (a foreign frame, noise, a reply too long) or a late answer to
-// the last attempt would be taken for the next reply's header, and every repeat would fail on
-// it: drop what has arrived before asking again.
+// Whatever arrived since the purge or the last attempt would be taken for this attempt's reply:
+// the rest of a rejected reply (a foreign frame, noise), which would spoil every repeat, or a
+// late answer to an earlier request, which would be stored as the wrong block. Drop it right
+// before asking.
 void TComPortClass::DiscardInput() {
     try {
         port_.ClearBuffer(true, false);
     } catch (const std::exception&) {
-        ReportPortLost();
+        // A port that is gone fails the write that follows, which reaches the caller; the
+        // purge of the exchange has already told the operator.
     }
 }
 

@@ -154,13 +154,15 @@ TEST_F(ExchangeTest, LongestRequestFillsTheFrame) {
     EXPECT_EQ(port.Writes[0][TComPortClass::FrameCapacity - 3], 0xAB);
 }
 
-TEST_F(ExchangeTest, PurgesBothQueuesOnceAndDropsInputBeforeEachRepeat) {
+TEST_F(ExchangeTest, PurgesBothQueuesOnceAndDropsInputBeforeEachTransmission) {
     Script({FakeReply::Silence(), FakeReply::Silence(), Of(BlockReply())});
     EXPECT_EQ(ReadBlock1(), LinkCode::Ok);
     using Flags = std::pair<bool, bool>;
-    EXPECT_EQ(port.PurgeFlags, (std::vector<Flags>{{true, true}, {true, false}, {true, false}}));
-    const std::vector<std::string> expected{"ClearBuffer", "Write", "Read", "ClearBuffer", "Write",
-                                            "Read", "ClearBuffer", "Write", "Read", "Read"};
+    EXPECT_EQ(port.PurgeFlags,
+              (std::vector<Flags>{{true, true}, {true, false}, {true, false}, {true, false}}));
+    const std::vector<std::string> expected{"ClearBuffer", "ClearBuffer", "Write", "Read",
+                                            "ClearBuffer", "Write",       "Read",  "ClearBuffer",
+                                            "Write",       "Read",        "Read"};
     EXPECT_EQ(port.Calls, expected);
 }
 
