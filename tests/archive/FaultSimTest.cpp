@@ -202,6 +202,22 @@ INSTANTIATE_TEST_SUITE_P(Leftovers, TransientFault,
                                                         FaultKind::ForeignCommand, 3}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A reply that comes after the header time-out, while the repeat is under way, answers the same
+// request; but the repeat's own reply then follows it down the line and is still arriving when
+// the next block is asked for. It must never be stored as that block.
+TEST_F(LineFault, LateReplyIsNeverStoredAsTheNextBlock) {
+    line.emplace(sim::LineOptions{.pacing = true});
+    port.Close();
+    port.SetPort(line->SlavePath());
+    port.SetBaudRate(br115200);
+    port.Open();
+    link.SetDelayTx(25);
+    link.SetPovt1(5);
+    Prepare(TReadingMode::Fresh);
+    line->AddFault(Address, {FaultKind::Delay, ReadTimeoutMs * 3 / 2, 1, 5});
+    ExpectOutcome(Read(), TReadingMode::Fresh, Ok, 5);
+}
+
 // The device's line goes away in the middle of a reading, as when the simulator is killed: the
 // serial driver raises, the reading passes the exception on and the file keeps its content.
 class LineLost : public LineFault, public ::testing::WithParamInterface<TReadingMode> {};
