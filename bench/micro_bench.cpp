@@ -3,10 +3,10 @@
 #include "archive/ArchiveOps.h"
 #include "link/Crc16.h"
 #include "link/LinkCodes.h"
-
-#include <benchmark/benchmark.h>
+#include "tests/support/QuietOperator.h"
 
 #include <array>
+#include <benchmark/benchmark.h>
 #include <cstdint>
 #include <cstring>
 
@@ -52,14 +52,6 @@ private:
     const std::array<std::uint8_t, RingSize>& archive_;
 };
 
-class NoView : public IReadingView {
-public:
-    void ShowProgress(int) override {}
-    void StepProgress() override {}
-    void FinishProgress() override {}
-    void HideLabel() override {}
-};
-
 void BM_Crc16_BlockReply(benchmark::State& state) {
     std::array<std::uint8_t, 131> bytes{};
     for (std::size_t i = 0; i < bytes.size(); ++i)
@@ -88,7 +80,7 @@ BENCHMARK(BM_CheckRecord_WholeArchive);
 void BM_MergeFullRing(benchmark::State& state) {
     const auto archive = MakeDeviceArchive(100);
     MemoryDevice device(archive);
-    NoView view;
+    test::QuietView view;
     TArchiveImage stored = FreshImage();
     stored.Position = 4000;
     stored.Store(PrevSlot(stored.Position), TArchiveRecord{251, 9, 1, 2, 3, 4, 5, 6});

@@ -3,6 +3,7 @@
 #include "archive/ArchiveFormat.h"
 #include "archive/ArchiveOps.h"
 #include "link/LinkCodes.h"
+#include "tests/support/QuietOperator.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -49,24 +50,6 @@ private:
     Input& in_;
 };
 
-class SilentPrompt : public IOperatorPrompt {
-public:
-    TMsgAnswer Message(std::string_view, std::string_view, TMsgIcon, TMsgButtons) override {
-        return TMsgAnswer::Ok;
-    }
-    void SimpleMessage(std::string_view) override {}
-    std::optional<std::string> ChooseFile(std::string_view) override { return std::nullopt; }
-    void RequestMainClose() override {}
-};
-
-class NoView : public IReadingView {
-public:
-    void ShowProgress(int) override {}
-    void StepProgress() override {}
-    void FinishProgress() override {}
-    void HideLabel() override {}
-};
-
 std::vector<std::uint8_t> ReadWhole(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
@@ -102,8 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const int device = in.Byte() % 31;
     FuzzLink link(in);
-    SilentPrompt prompt;
-    NoView view;
+    test::QuietPrompt prompt;
+    test::QuietView view;
     const TReadingResult result = ReadArchiveFile(ScratchPath(), device, link, prompt, view);
 
     const std::vector<std::uint8_t> after = ReadWhole(ScratchPath());

@@ -1,6 +1,7 @@
 // Feeds random bytes as the device's side of an exchange: the reply buffer must never be written
 // past its capacity, and the result must be a code the exchange can return.
 #include "link/Comportclass.h"
+#include "tests/support/QuietOperator.h"
 
 #include <algorithm>
 #include <array>
@@ -27,7 +28,9 @@ public:
     void SetPort(std::string_view) override {}
     std::string Port() const override { return "COM1"; }
     void ClearBuffer(bool, bool) override {}
-    int Write(std::span<const std::uint8_t> bytes) override { return static_cast<int>(bytes.size()); }
+    int Write(std::span<const std::uint8_t> bytes) override {
+        return static_cast<int>(bytes.size());
+    }
 
     int Read(std::span<std::uint8_t> buffer) override {
         if (at_ >= size_)
@@ -47,17 +50,9 @@ private:
     std::size_t at_ = 0;
 };
 
-class SilentPrompt : public IOperatorPrompt {
-public:
-    TMsgAnswer Message(std::string_view, std::string_view, TMsgIcon, TMsgButtons) override {
-        return TMsgAnswer::Ok;
-    }
-    void SimpleMessage(std::string_view) override {}
-    std::optional<std::string> ChooseFile(std::string_view) override { return std::nullopt; }
-    void RequestMainClose() override {}
-};
-
-bool PlausibleResult(int code) { return code >= 0 && code <= 255; }
+bool PlausibleResult(int code) {
+    return code >= 0 && code <= 255;
+}
 
 } // namespace
 
@@ -70,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fill(reply.begin() + kCapacity, reply.end(), 0xA5);
 
     FuzzPort port(data + 1, size - 1);
-    SilentPrompt prompt;
+    test::QuietPrompt prompt;
     TComPortClass link(port, prompt, TLinkTiming{std::chrono::milliseconds(0)});
     link.SetDelayTx(0);
     // The first byte picks the command among the archive request and a few others.
@@ -82,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                      std::span<std::uint8_t>(reply.data(), kCapacity));
     if (!PlausibleResult(result))
         std::abort();
-    if (std::any_of(reply.begin() + kCapacity, reply.end(), [](std::uint8_t b) { return b != 0xA5; }))
+    if (std::any_of(reply.begin() + kCapacity, reply.end(),
+                    [](std::uint8_t b) { return b != 0xA5; }))
         std::abort();
     return 0;
 }
