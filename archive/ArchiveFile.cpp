@@ -21,11 +21,6 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string BaseOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string RealPath(const std::string& path) {
     char buffer[PATH_MAX];
     return ::realpath(path.c_str(), buffer) ? std::string(buffer) : std::string();
@@ -62,12 +57,19 @@ bool ReadAll(int fd, std::span<std::uint8_t> bytes) {
     return true;
 }
 
-// A new file next to `base` in `folder`, created with the usual permissions (umask applies).
-int CreateTemporary(const std::string& folder, const std::string& base, std::string& name) {
+using TKept = TArchiveFile::TKept;
+
+TKept KeptOf(const struct stat& st) {
+    return {st.st_mode & 07777, st.st_uid, st.st_gid};
+}
+
+// A new file in `folder`, created with the usual permissions (umask applies). Its name is short,
+// so that any name the folder takes can be replaced this way.
+int CreateTemporary(const std::string& folder, std::string& name) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name = folder + "/." + base + "." + std::to_string(::getpid()) + "." +
-               std::to_string(counter++) + ".tmp";
+        name = folder + "/.kve17-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) +
+               ".tmp";
         const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST)
             return fd;
@@ -77,14 +79,18 @@ int CreateTemporary(const std::string& folder, const std::string& base, std::str
 
 // Writes the content to a temporary file, flushed to disk; its name, or "" on failure.
 std::string WriteTemporary(const std::string& target, std::span<const std::uint8_t> bytes,
-                           const unsigned* mode) {
+                           const TKept* kept) {
     std::string name;
-    const int fd = CreateTemporary(FolderOf(target), BaseOf(target), name);
+    const int fd = CreateTemporary(FolderOf(target), name);
     if (fd < 0)
         return {};
     bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    if (ok && mode)
-        ok = ::fchmod(fd, static_cast<mode_t>(*mode)) == 0;
+    if (ok && kept) {
+        // Best effort: only the superuser may give a file away, and the file stays usable to
+        // whoever saved it. Ownership goes first, as it may clear the mode's special bits.
+        (void)::fchown(fd, kept->Owner, kept->Group);
+        ok = ::fchmod(fd, static_cast<mode_t>(kept->Mode)) == 0;
+    }
     ok = ::close(fd) == 0 && ok;
     if (!ok) {
         ::unlink(name.c_str());
@@ -93,11 +99,12 @@ std::string WriteTemporary(const std::string& target, std::span<const std::uint8
     return name;
 }
 
-// Makes a rename durable. Some file systems refuse fsync on a folder: that is no failure.
+// Makes a rename durable. Some file systems refuse fsync on a folder, and a folder the operator
+// may write but not read cannot be opened for it: the new content is in place all the same.
 bool SyncFolder(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return true;
     const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
     return ::close(fd) == 0 && ok;
 }
@@ -115,9 +122,9 @@ bool MoveNoReplace(const std::string& temporary, const std::string& target) {
     return true;
 }
 
-bool Replace(const std::string& target, std::span<const std::uint8_t> bytes, const unsigned* mode,
+bool Replace(const std::string& target, std::span<const std::uint8_t> bytes, const TKept* kept,
              bool mayExist) {
-    const std::string temporary = WriteTemporary(target, bytes, mode);
+    const std::string temporary = WriteTemporary(target, bytes, kept);
     if (temporary.empty())
         return false;
     const bool moved = mayExist ? ::rename(temporary.c_str(), target.c_str()) == 0
@@ -161,7 +168,7 @@ bool TArchiveFile::Open(const std::string& path, TOpenMode mode, TArchiveImage& 
     image = loaded;
     fd_ = fd;
     path_ = std::move(real);
-    mode_ = st.st_mode & 07777;
+    kept_ = KeptOf(st);
     return true;
 }
 
@@ -170,7 +177,7 @@ bool TArchiveFile::Save(const TArchiveImage& image) {
         return false;
     std::array<std::uint8_t, ArchiveFileSize> bytes{};
     EncodeImage(image, bytes);
-    return Replace(path_, bytes, &mode_, true);
+    return Replace(path_, bytes, &kept_, true);
 }
 
 bool TArchiveFile::Close() {
@@ -202,13 +209,13 @@ TWriteResult WriteWholeFile(const std::string& path, std::span<const std::uint8_
     }
     if (!replace)
         return TWriteResult::Exists;
-    // Replace the file a symbolic link points to, not the link, and keep its permissions.
+    // Replace the file a symbolic link points to, not the link, and keep its permissions and owner.
     const std::string target = RealPath(path);
     if (target.empty() || ::stat(target.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
         !MarkedWritable(st) || ::access(target.c_str(), W_OK) != 0)
         return TWriteResult::Failed;
-    const unsigned mode = st.st_mode & 07777;
-    return Replace(target, bytes, &mode, true) ? TWriteResult::Written : TWriteResult::Failed;
+    const TKept kept = KeptOf(st);
+    return Replace(target, bytes, &kept, true) ? TWriteResult::Written : TWriteResult::Failed;
 }
 
 } // namespace kve17

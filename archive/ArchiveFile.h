@@ -29,10 +29,17 @@ public:
     // False when the close reports a failure. Closing a closed file does nothing.
     bool Close();
 
+    // What a file that replaces an existing one takes over from it.
+    struct TKept {
+        unsigned Mode = 0;
+        unsigned Owner = 0;
+        unsigned Group = 0;
+    };
+
 private:
     int fd_ = -1;
     std::string path_; // the file's real path: a symbolic link stays a link
-    unsigned mode_ = 0;
+    TKept kept_;
 };
 
 // True when `path` names an existing regular file that opens for reading and writing.

@@ -101,6 +101,14 @@ TEST_F(ArchiveCreate, FolderOfTheNameIsNotReplaced) {
     EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "x.dat"));
 }
 
+TEST_F(ArchiveCreate, LongestFileNameIsCreated) {
+    const std::string path = dir.File(std::string(251, 'b') + ".dat");
+    EXPECT_EQ(CreateFreshFile(path, false), TCreateFileResult::Created);
+    EXPECT_EQ(FileBytes(path), fresh);
+    EXPECT_EQ(CreateFreshFile(path, true), TCreateFileResult::Created);
+    EXPECT_EQ(Entries(), 1);
+}
+
 TEST_F(ArchiveCreate, CancelDoesNothing) {
     EXPECT_EQ(CreateArchive(prompt, state), TCreateResult::Cancelled);
     EXPECT_TRUE(prompt.Shown.empty());

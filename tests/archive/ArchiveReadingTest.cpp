@@ -4,6 +4,8 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kve17::test {
 namespace {
@@ -381,6 +383,28 @@ TEST_F(ArchiveReading, SymbolicLinkStaysALink) {
     EXPECT_TRUE(Read().Saved);
     EXPECT_TRUE(std::filesystem::is_symlink(path));
     EXPECT_EQ(FileBytes(target), ImageBytes(ExpectedFresh(device.Archive)));
+}
+
+// The save goes through a new file: it must take over the old one's owner, or the operator who
+// owns the archive could lose it to whoever read last.
+TEST_F(ArchiveReading, SavedFileKeepsItsOwnerAndGroup) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only the superuser can give a file to another owner";
+    WriteImage(FreshImage());
+    ASSERT_EQ(::chown(path.c_str(), 4321, 4322), 0);
+    EXPECT_TRUE(Read().Saved);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4321u);
+    EXPECT_EQ(st.st_gid, 4322u);
+}
+
+// Any name the folder takes can be read into and saved, however long.
+TEST_F(ArchiveReading, LongestFileNameIsSaved) {
+    path = dir.File(std::string(251, 'a') + ".dat");
+    WriteImage(FreshImage());
+    EXPECT_TRUE(Read().Saved);
+    EXPECT_EQ(FileBytes(path), ImageBytes(ExpectedFresh(device.Archive)));
 }
 
 TEST_F(ArchiveReading, DialogNameWithoutExtensionReadsTheDatFile) {
