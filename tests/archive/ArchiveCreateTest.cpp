@@ -14,12 +14,7 @@ protected:
     TArchiveNameState state;
     const std::vector<std::uint8_t> fresh = std::vector<std::uint8_t>(7940, 0xFF);
 
-    int Entries() const {
-        int n = 0;
-        for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.Path()))
-            ++n;
-        return n;
-    }
+    int Entries() const { return static_cast<int>(FolderEntries(dir.Path()).size()); }
 };
 
 TEST_F(ArchiveCreate, NameWithoutExtensionCreatesDatAndConfirmsFullName) {

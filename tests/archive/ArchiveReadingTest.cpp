@@ -365,10 +365,7 @@ TEST_F(ArchiveReading, SavedFileLeavesNoTemporaryBehind) {
                                            std::filesystem::perms::owner_write |
                                            std::filesystem::perms::group_read);
     Read();
-    int entries = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.Path()))
-        ++entries;
-    EXPECT_EQ(entries, 1);
+    EXPECT_EQ(FolderEntries(dir.Path()).size(), 1u);
     EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms::owner_read |
                                                                std::filesystem::perms::owner_write |
                                                                std::filesystem::perms::group_read);

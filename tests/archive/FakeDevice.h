@@ -6,6 +6,7 @@
 #include "archive/ArchiveOps.h"
 #include "link/Crc16.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -158,5 +159,14 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// The names in a folder, sorted: what a test checks was left behind.
+inline std::vector<std::string> FolderEntries(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 } // namespace kve17::test

@@ -29,14 +29,6 @@ struct Report {
     }
 };
 
-std::vector<std::string> Entries(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // Fills a file system until it takes no byte more.
 bool FillUp(const fs::path& folder) {
     const int fd = ::open((folder / "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
@@ -92,10 +84,10 @@ protected:
             if (disk.needsMount && !MountPrivateTmpfs(folder.string(), TmpfsBytes))
                 return std::string("mount failed");
             prepare();
-            const auto names = Entries(folder);
+            const auto names = FolderEntries(folder);
             report.Check(disk.fill(folder), "the disk could not be made full");
             body(report);
-            auto left = Entries(folder);
+            auto left = FolderEntries(folder);
             std::erase(left, "filler");
             auto expected = names;
             std::erase(expected, "filler");
@@ -195,7 +187,7 @@ TEST(ReadOnlyFileSystem, RefusesReadingAndCreationAndKeepsTheFile) {
         const auto fresh = model::FreshFile();
         r.Check(FileBytes(path) == std::vector<std::uint8_t>(fresh.begin(), fresh.end()),
                 "the file changed");
-        r.Check(Entries(folder) == std::vector<std::string>{"a.dat"}, "other files appeared");
+        r.Check(FolderEntries(folder) == std::vector<std::string>{"a.dat"}, "other files appeared");
         return r.text;
     });
     EXPECT_EQ(report, "");

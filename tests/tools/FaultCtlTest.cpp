@@ -20,14 +20,6 @@ using FileArray = std::array<std::uint8_t, ArchiveFileSize>;
 constexpr auto Patience = 20s;
 constexpr rlim_t FileSizeLimit = 4096; // below one archive file
 
-std::vector<std::string> Entries(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder))
-        names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::vector<std::uint8_t> BytesOf(const FileArray& file) {
     return {file.begin(), file.end()};
 }
@@ -77,7 +69,7 @@ TEST_P(SimKilled, ReadingFailsWithADriverMessageAndKeepsTheFile) {
     const std::string archiveFile = dir.File("device.bin");
     sim::SaveArchive(archive, archiveFile);
     WriteBytes(file, BytesOf(before));
-    const auto entries = Entries(dir.Path());
+    const auto entries = FolderEntries(dir.Path());
 
     ChildProcess sim({KVE17_SIM_PROGRAM, "--port-dir", dir.File("ports"), "--no-pacing",
                       "--devices", "2", "--archive", "2=" + archiveFile});
@@ -101,7 +93,7 @@ TEST_P(SimKilled, ReadingFailsWithADriverMessageAndKeepsTheFile) {
     EXPECT_EQ(run.Err.find("Закончено чтение архива"), std::string::npos) << run.Err;
     EXPECT_EQ(run.Err.find(" TX 02 43 00 3E "), std::string::npos) << "read to the end";
     EXPECT_EQ(FileBytes(file), BytesOf(before));
-    auto after = Entries(dir.Path());
+    auto after = FolderEntries(dir.Path());
     std::erase(after, "ports"); // the killed simulator could not remove its link
     EXPECT_EQ(after, entries);
 }
@@ -148,7 +140,7 @@ TEST_P(RefusedFile, IsNotReadAndStaysAsItWas) {
     EXPECT_EQ(run.Err, "Файл архива не удается открыть\n");
     EXPECT_EQ(line.Requests(2), 0) << "the device was asked";
     if (c.content.empty())
-        EXPECT_TRUE(Entries(dir.Path()).empty()) << "a file or folder was made";
+        EXPECT_TRUE(FolderEntries(dir.Path()).empty()) << "a file or folder was made";
     else
         EXPECT_EQ(FileBytes(file), c.content);
 }
@@ -177,7 +169,7 @@ TEST_F(CtlFullDisk, CreateFailsAndLeavesNoFile) {
     EXPECT_EQ(run.Status, 1);
     EXPECT_TRUE(run.Out.empty()) << run.Out;
     EXPECT_EQ(run.Err, "Файл архива не удается создать\n");
-    EXPECT_TRUE(Entries(dir.Path()).empty());
+    EXPECT_TRUE(FolderEntries(dir.Path()).empty());
 }
 
 TEST_F(CtlFullDisk, ForcedCreateKeepsTheOldFile) {
@@ -188,7 +180,7 @@ TEST_F(CtlFullDisk, ForcedCreateKeepsTheOldFile) {
     EXPECT_EQ(run.Status, 1);
     EXPECT_EQ(run.Err, "Файл архива не удается создать\n");
     EXPECT_EQ(FileBytes(dir.File("a.dat")), old);
-    EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"a.dat"});
+    EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"a.dat"});
 }
 
 TEST_F(CtlFullDisk, SaveAfterTheReadingFailsAndKeepsTheFile) {
@@ -204,7 +196,7 @@ TEST_F(CtlFullDisk, SaveAfterTheReadingFailsAndKeepsTheFile) {
     EXPECT_EQ(run.Err, "Закончено чтение архива\nФайл архива не удается записать\n");
     EXPECT_EQ(line.Requests(2), 62);
     EXPECT_EQ(FileBytes(file), fresh);
-    EXPECT_EQ(Entries(dir.Path()), std::vector<std::string>{"a.dat"});
+    EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"a.dat"});
 }
 
 } // namespace
