@@ -103,6 +103,26 @@ APP_LEFT = """
 ................
 """
 
+# The same picture at 16 by 16, for the desktop's smallest menu icon.
+APP16_LEFT = """
+........
+.ttttttt
+tttkkkkk
+ttkccccc
+ttkCcccc
+ttkCCkkk
+ttkCCCCC
+ttkkkkkk
+ttkccccc
+ttkCCCCC
+ttkkkkkk
+ttkccccc
+ttkCCCCC
+tttkkkkk
+.ttttttt
+........
+"""
+
 
 def rows_of(text):
     return text.strip("\n").split("\n")
@@ -134,6 +154,7 @@ if __name__ == "__main__":
         "new-file": rows_of(NEW_FILE),
         "port": rows_of(PORT),
         "app": mirrored(APP_LEFT),
+        "app-16": mirrored(APP16_LEFT),
     }
     for name, rows in pictures.items():
         assert all(len(row) == len(rows) for row in rows), name
