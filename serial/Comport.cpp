@@ -1,6 +1,8 @@
 #include "serial/Comport.h"
 
 #include "serial/EComPort.h"
+#include "serial/NetLine.h"
+#include "serial/PortTarget.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,6 +11,12 @@
 namespace kve17 {
 
 namespace {
+
+std::unique_ptr<IByteLine> MakeLine(TLineKind kind) {
+    if (kind == TLineKind::Terminal)
+        return std::make_unique<TtyByteLine>();
+    return std::make_unique<TNetLine>(kind);
+}
 
 template <class Span> Span Clamped(Span bytes) {
     return bytes.first(std::min<std::size_t>(bytes.size(), INT_MAX));
@@ -49,12 +57,17 @@ void TCustomComPort::CreateHandle() {
     const std::optional<std::string> path = directory_.Resolve(port_);
     if (!path)
         throw EComPort(CE_OpenFailed, ENOENT);
-    if (const int error = line_.Open(*path))
+    const std::optional<TPortTarget> target = ParsePortTarget(*path);
+    if (!target)
+        throw EComPort(CE_OpenFailed, EINVAL);
+    line_ = MakeLine(target->Kind);
+    if (const int error = line_->Open(target->Kind == TLineKind::Terminal ? target->Path : *path))
         throw EComPort(CE_OpenFailed, error);
 }
 
 void TCustomComPort::DestroyHandle() {
-    line_.Close();
+    if (line_)
+        line_->Close();
 }
 
 void TCustomComPort::SetupComPort() {
@@ -87,7 +100,7 @@ tty::LineSettings TCustomComPort::LineSettings() const {
 void TCustomComPort::ApplyDCB() {
     if (!connected_)
         return;
-    if (const int error = line_.Apply(LineSettings()))
+    if (const int error = line_->Apply(LineSettings()))
         throw EComPort(CE_SetStateFailed, error);
 }
 
@@ -133,7 +146,7 @@ int TCustomComPort::Read(std::span<std::uint8_t> buffer) {
     const tty::ReadTimeouts timeouts{static_cast<std::uint32_t>(timeouts_.ReadInterval()),
                                      static_cast<std::uint32_t>(timeouts_.ReadTotalMultiplier()),
                                      static_cast<std::uint32_t>(timeouts_.ReadTotalConstant())};
-    const tty::Transfer done = line_.Read(Clamped(buffer), timeouts);
+    const tty::Transfer done = line_->Read(Clamped(buffer), timeouts);
     if (done.Error != 0)
         throw EComPort(CE_ReadFailed, done.Error);
     return static_cast<int>(done.Count);
@@ -144,7 +157,7 @@ int TCustomComPort::Write(std::span<const std::uint8_t> bytes) {
         throw EComPort(CEPortNotOpen);
     const tty::WriteTimeouts timeouts{static_cast<std::uint32_t>(timeouts_.WriteTotalMultiplier()),
                                       static_cast<std::uint32_t>(timeouts_.WriteTotalConstant())};
-    const tty::Transfer done = line_.Write(Clamped(bytes), timeouts);
+    const tty::Transfer done = line_->Write(Clamped(bytes), timeouts);
     if (done.Error != 0)
         throw EComPort(CE_WriteFailed, done.Error);
     return static_cast<int>(done.Count);
@@ -153,7 +166,7 @@ int TCustomComPort::Write(std::span<const std::uint8_t> bytes) {
 void TCustomComPort::ClearBuffer(bool input, bool output) {
     if (!connected_)
         throw EComPort(CE_PurgeFailed, EBADF);
-    if (const int error = line_.Flush(input, output))
+    if (const int error = line_->Flush(input, output))
         throw EComPort(CE_PurgeFailed, error);
 }
 

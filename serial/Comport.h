@@ -3,6 +3,7 @@
 // raised as EComPort.
 #pragma once
 
+#include "serial/ByteLine.h"
 #include "serial/ComPortIntf.h"
 #include "serial/ComSettings.h"
 #include "serial/ComTypes.h"
@@ -10,6 +11,7 @@
 #include "serial/TtyLine.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,7 +20,8 @@ namespace kve17 {
 
 class TCustomComPort : public IComPort {
 public:
-    // `directory` turns port names into device paths when the port is opened.
+    // `directory` turns port names into device paths or server addresses when the port is
+    // opened; a "tcp://" or "rfc2217://" address may also be given as the name itself.
     explicit TCustomComPort(TPortDirectory directory = TPortDirectory());
     ~TCustomComPort() override;
     TCustomComPort(const TCustomComPort&) = delete;
@@ -77,7 +80,7 @@ private:
     tty::LineSettings LineSettings() const;
 
     TPortDirectory directory_;
-    tty::Line line_;
+    std::unique_ptr<IByteLine> line_;
     bool connected_ = false;
     TBaudRate baudRate_ = br9600;
     int customBaudRate_ = 9600;
