@@ -9,6 +9,7 @@
 #include "serial/Comport.h"
 #include "serial/EComPort.h"
 #include "serial/PortDirectory.h"
+#include "serial/PortTarget.h"
 #include "tools/ctl/ConsolePrompt.h"
 #include "tools/ctl/ConsoleView.h"
 #include "tools/ctl/TraceComPort.h"
@@ -47,7 +48,8 @@ void ConfigurePort(TComPort& port, const TReadOptions& read) {
     port.SetParityBits(ParityOf(read.Parity));
     port.SetStopBits(read.Stop == 1 ? sbOneStopBit : sbTwoStopBits);
     // A device path is opened as it is; a relative one is taken from the current folder.
-    port.SetPort(read.Port.find('/') == std::string::npos ? read.Port : Absolute(read.Port));
+    const bool path = read.Port.find('/') != std::string::npos && !IsNetworkTarget(read.Port);
+    port.SetPort(path ? Absolute(read.Port) : read.Port);
 }
 
 void ConfigureLink(TComPortClass& link, const TReadOptions& read) {

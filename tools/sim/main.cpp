@@ -2,6 +2,7 @@
 #include "serial/PortDirectory.h"
 #include "tools/sim/SimLine.h"
 #include "tools/sim/SimOptions.h"
+#include "tools/sim/TcpRelay.h"
 
 #include <array>
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <poll.h>
 #include <pthread.h>
 #include <stdexcept>
@@ -163,6 +165,11 @@ int Serve(const SimOptions& options) {
         options.portDir.empty() ? TPortDirectory() : TPortDirectory(roots);
     const PortLink link(directory, server.Line().SlavePath(), options.name);
     Say(link.Name() + " " + server.Line().SlavePath());
+    std::optional<TcpRelay> relay;
+    if (options.tcpPort >= 0) {
+        relay.emplace(server.Line().SlavePath(), options.tcpHost, options.tcpPort);
+        Say(relay->Address());
+    }
 
     for (;;) {
         std::array<pollfd, 2> p{{{signalFd.Get(), POLLIN, 0}, {timerFd.Get(), POLLIN, 0}}};
