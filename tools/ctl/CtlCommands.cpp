@@ -50,6 +50,7 @@ void ConfigurePort(TComPort& port, const TReadOptions& read) {
     // A device path is opened as it is; a relative one is taken from the current folder.
     const bool path = read.Port.find('/') != std::string::npos && !IsNetworkTarget(read.Port);
     port.SetPort(path ? Absolute(read.Port) : read.Port);
+    port.SetEcho(read.Echo);
 }
 
 void ConfigureLink(TComPortClass& link, const TReadOptions& read) {

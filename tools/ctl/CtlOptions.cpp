@@ -82,6 +82,8 @@ bool ApplyFlag(std::string_view name, TCtlOptions& options) {
         return options.Csv = true;
     if (options.Command == TCommand::Read && name == "--trace")
         return options.Read.Trace = true;
+    if (options.Command == TCommand::Read && name == "--echo")
+        return options.Read.Echo = true;
     return false;
 }
 
@@ -211,13 +213,17 @@ const char* CommandUsage(TCommand command) {
                "Reads the archive of device N into the archive FILE: the whole archive into a\n"
                "fresh file, only the records added since into a file that holds a reading.\n"
                "\n"
-               "  --port NAME|PATH  port name (COM3) or device path (/dev/ttyUSB0), as given\n"
+               "  --port NAME|PATH  port name (COM3), device path (/dev/ttyUSB0), or device\n"
+               "                    server: tcp://HOST:PORT (raw bytes; line settings are set\n"
+               "                    on the server) or rfc2217://HOST:PORT (settings sent)\n"
                "  --device N        device number, 1 to 31\n"
                "  --baud RATE       110 300 600 1200 2400 4800 9600 14400 19200 38400 56000\n"
                "                    57600 115200 (default 9600)\n"
                "  --parity N|O|E    none, odd or even parity (default N)\n"
                "  --stop 1|2        stop bits (default 2)\n"
                "  --delay-tx MS     pause before every request, milliseconds (default 25)\n"
+               "  --echo            the adapter sends every transmitted byte back: drop it\n"
+               "                    before the reply, fail when it differs from what was sent\n"
                "  --trace           every frame sent and received, in hex with a time stamp,\n"
                "                    to stderr\n"
                "  -h, --help        this text\n"
