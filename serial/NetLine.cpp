@@ -1,9 +1,10 @@
 #include "serial/NetLine.h"
 
+#include "serial/ReadPlan.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <limits>
 
 namespace kve17 {
 
@@ -13,12 +14,7 @@ using Clock = net::Clock;
 using std::chrono::milliseconds;
 namespace r = rfc2217;
 
-constexpr std::uint32_t kMaxTimeout = std::numeric_limits<std::uint32_t>::max();
-
-Clock::time_point Later(Clock::time_point start, std::uint64_t ms) {
-    constexpr std::uint64_t kCap = std::uint64_t{1} << 40; // about 35 years
-    return start + milliseconds(static_cast<milliseconds::rep>(std::min(ms, kCap)));
-}
+using tty::Later;
 
 // The values of the COM-port requests; nothing for settings the option has no words for.
 std::optional<std::uint32_t> ParityValue(TParityBits parity) {
@@ -175,25 +171,13 @@ int TNetLine::Take() {
     return reply.empty() ? 0 : SendAll(reply, Clock::now() + timing_.Answer, sent);
 }
 
-// The time-outs mean what they mean on the terminal line (tty::Line::Read).
 tty::Transfer TNetLine::Read(std::span<std::uint8_t> buffer, const tty::ReadTimeouts& t) {
     const Clock::time_point start = Clock::now();
     const std::size_t wanted = buffer.size();
-    std::optional<Clock::time_point> total;
-    std::optional<milliseconds> interval;
-    bool returnOnAny = false;
-    if (t.Interval == kMaxTimeout && t.Multiplier == 0 && t.Constant == 0) {
-        total = start;
-    } else if (t.Interval == kMaxTimeout && t.Multiplier == kMaxTimeout && t.Constant != 0 &&
-               t.Constant != kMaxTimeout) {
-        total = Later(start, t.Constant);
-        returnOnAny = true;
-    } else {
-        if (t.Multiplier != 0 || t.Constant != 0)
-            total = Later(start, std::uint64_t{t.Multiplier} * wanted + t.Constant);
-        if (t.Interval != 0)
-            interval = milliseconds(t.Interval);
-    }
+    const tty::ReadPlan plan = tty::PlanRead(t, wanted, start);
+    const std::optional<Clock::time_point> total = plan.Total;
+    const std::optional<milliseconds> interval = plan.Interval;
+    const bool returnOnAny = plan.ReturnOnAny;
 
     std::size_t got = 0;
     std::optional<Clock::time_point> gap;

@@ -1,5 +1,6 @@
 #include "serial/TtyLine.h"
 
+#include "serial/ReadPlan.h"
 #include "serial/TtyRate.h"
 #include "serial/TtyTermios.h"
 
@@ -26,8 +27,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr std::uint32_t kMaxTimeout = std::numeric_limits<std::uint32_t>::max();
-
 struct StandardRate {
     int Rate;
     speed_t Code;
@@ -49,12 +48,6 @@ speed_t StandardCode(int rate) {
         if (entry.Rate == rate)
             return entry.Code;
     return B0;
-}
-
-// Deadlines far beyond any real wait are capped so that the clock arithmetic cannot overflow.
-Clock::time_point Later(Clock::time_point start, std::uint64_t ms) {
-    constexpr std::uint64_t kCap = std::uint64_t{1} << 40; // about 35 years
-    return start + milliseconds(static_cast<milliseconds::rep>(std::min(ms, kCap)));
 }
 
 // Waits for `events` until the deadline (or without limit); `revents` is 0 on a time-out.
@@ -346,21 +339,10 @@ void Line::AwaitRestOfReply(std::size_t missing, std::optional<Clock::time_point
 Transfer Line::Read(std::span<std::uint8_t> buffer, const ReadTimeouts& t) {
     const Clock::time_point start = Clock::now();
     const std::size_t wanted = buffer.size();
-    std::optional<Clock::time_point> total;
-    std::optional<milliseconds> interval;
-    bool returnOnAny = false;
-    if (t.Interval == kMaxTimeout && t.Multiplier == 0 && t.Constant == 0) {
-        total = start;
-    } else if (t.Interval == kMaxTimeout && t.Multiplier == kMaxTimeout && t.Constant != 0 &&
-               t.Constant != kMaxTimeout) {
-        total = Later(start, t.Constant);
-        returnOnAny = true;
-    } else {
-        if (t.Multiplier != 0 || t.Constant != 0)
-            total = Later(start, std::uint64_t{t.Multiplier} * wanted + t.Constant);
-        if (t.Interval != 0)
-            interval = milliseconds(t.Interval);
-    }
+    const ReadPlan plan = PlanRead(t, wanted, start);
+    const std::optional<Clock::time_point> total = plan.Total;
+    const std::optional<milliseconds> interval = plan.Interval;
+    const bool returnOnAny = plan.ReturnOnAny;
 
     std::size_t got = 0;
     std::optional<Clock::time_point> gap; // the interval deadline, once a byte is in
