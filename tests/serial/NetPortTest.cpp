@@ -1,6 +1,7 @@
 // Ports on serial device servers: the Telnet byte machine on its own, raw TCP and RFC 2217
 // against a scripted server, and RFC 2217 through the distribution's device server onto a pty
 // (raw TCP through it is read end to end in the tools' tests).
+#include "serial/PortTarget.h"
 #include "serial/Rfc2217.h"
 #include "tests/serial/PtyPortFixture.h"
 #include "tests/support/Ser2net.h"
@@ -74,6 +75,23 @@ TEST(TelnetBytes, RefusalAndMalformedAnswersAreNoticed) {
     EXPECT_TRUE(stream.Malformed(rfc2217::SetDataSize));
     EXPECT_TRUE(stream.Malformed(rfc2217::SetBaudRate));
     EXPECT_FALSE(stream.Answer(rfc2217::SetBaudRate));
+}
+
+TEST(PortTargets, AddressesAreSplitAndMalformedOnesRefused) {
+    const auto v6 = ParsePortTarget("rfc2217://[fe80::1]:4001?echo");
+    ASSERT_TRUE(v6);
+    EXPECT_EQ(v6->Kind, TLineKind::Rfc2217);
+    EXPECT_EQ(v6->Host, "fe80::1");
+    EXPECT_EQ(v6->Service, "4001");
+    EXPECT_TRUE(v6->Echo);
+    const auto local = ParsePortTarget("/dev/ttyUSB0?echo");
+    ASSERT_TRUE(local);
+    EXPECT_EQ(local->Kind, TLineKind::Terminal);
+    EXPECT_EQ(local->Path, "/dev/ttyUSB0");
+    EXPECT_TRUE(local->Echo);
+    for (const char* bad : {"tcp://10.0.0.5", "tcp://10.0.0.5:0", "tcp://10.0.0.5:65536",
+                            "tcp://:4001", "tcp://fe80::1:4001", "tcp://h:+80", "rfc2217://h:80x"})
+        EXPECT_FALSE(ParsePortTarget(bad)) << bad;
 }
 
 class NetPortTest : public ::testing::Test {
