@@ -226,9 +226,17 @@ tty::Transfer TNetLine::Write(std::span<const std::uint8_t> bytes, const tty::Wr
     const int error = SendAll(escaped, deadline, sent);
     // The count is of the caller's bytes: each sent 0xFF took two on the wire.
     std::size_t taken = 0;
-    for (std::size_t wire = 0; taken < bytes.size() && wire < sent; ++taken)
+    std::size_t wire = 0;
+    for (; taken < bytes.size() && wire < sent; ++taken)
         wire += bytes[taken] == r::Iac ? 2 : 1;
-    return {std::min(taken, bytes.size()), error};
+    if (wire > sent && error == 0) {
+        // A time-out between the two halves of a doubled 0xFF: finish the pair, or the server
+        // would take the next byte for a command.
+        std::size_t more = 0;
+        const std::array<std::uint8_t, 1> iac{r::Iac};
+        return {taken, SendAll(iac, Clock::now() + timing_.Answer, more)};
+    }
+    return {taken, error};
 }
 
 int TNetLine::SendAll(std::span<const std::uint8_t> bytes,
