@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
 #include <limits>
 #include <linux/serial.h>
@@ -219,13 +218,6 @@ bool Matches(const termios& wanted, const termios& got) {
            (wanted.c_lflag & lflags) == (got.c_lflag & lflags);
 }
 
-// Drivers may store the rate their clock divider reaches rather than the one asked for.
-bool RateMatches(int wanted, int got, bool standard) {
-    if (standard)
-        return wanted == got;
-    return std::abs(static_cast<long>(wanted) - got) <= wanted / 50;
-}
-
 // Applies, then reads back: tcsetattr succeeds when any one of the changes took effect.
 int SetAndCheck(int fd, const termios& wanted, int rate, bool standard, bool pseudo) {
     // A pty keeps no parity and forces eight data bits; asking it for more fails with EINVAL.
@@ -243,7 +235,7 @@ int SetAndCheck(int fd, const termios& wanted, int rate, bool standard, bool pse
     int gotRate = 0;
     if (const int error = GetLineRate(fd, gotRate))
         return error;
-    return Matches(applied, got) && RateMatches(rate, gotRate, standard) ? 0 : EINVAL;
+    return Matches(applied, got) && ReadBackRateAccepted(rate, gotRate) ? 0 : EINVAL;
 }
 
 // Modem-line calls that the device does not know (a pty) mean it has no modem lines.
