@@ -1,5 +1,6 @@
 #include "serial/TtyLine.h"
 
+#include "serial/StopSignals.h"
 #include "serial/TtyRate.h"
 #include "serial/TtyTermios.h"
 
@@ -56,9 +57,12 @@ Clock::time_point Later(Clock::time_point start, std::uint64_t ms) {
     return start + milliseconds(static_cast<milliseconds::rep>(std::min(ms, kCap)));
 }
 
-// Waits for `events` until the deadline (or without limit); `revents` is 0 on a time-out.
+// Waits for `events` until the deadline (or without limit); `revents` is 0 on a time-out. A stop
+// signal ends the wait with EINTR.
 int WaitFor(int fd, short events, std::optional<Clock::time_point> deadline, short& revents) {
     for (;;) {
+        if (StopSignal() != 0)
+            return EINTR;
         pollfd entry{fd, events, 0};
         timespec limit{};
         if (deadline) {
@@ -69,7 +73,7 @@ int WaitFor(int fd, short events, std::optional<Clock::time_point> deadline, sho
         }
         const int ready = ppoll(&entry, 1, deadline ? &limit : nullptr, nullptr);
         if (ready < 0 && errno == EINTR)
-            continue;
+            continue; // a stop signal is seen at the top
         if (ready < 0)
             return errno;
         revents = ready == 0 ? short{0} : entry.revents;
@@ -238,6 +242,13 @@ int SetAndCheck(int fd, const termios& wanted, int rate, bool standard, bool pse
     return Matches(applied, got) && ReadBackRateAccepted(rate, gotRate) ? 0 : EINVAL;
 }
 
+// Puts back settings read before: the arbitrary rate, when it was one, goes through termios2.
+void RestoreLine(int fd, const termios& settings, int rate) {
+    (void)tcsetattr(fd, TCSANOW, &settings);
+    if (rate > 0 && !IsStandardRate(rate))
+        (void)SetLineRate(fd, rate);
+}
+
 // Modem-line calls that the device does not know (a pty) mean it has no modem lines.
 int SetModemLines(int fd, const LineSettings& s) {
     int on = 0;
@@ -279,6 +290,12 @@ int Line::Open(const std::string& path) {
         ::close(fd);
         return error;
     }
+    // What the line was set to before, given back on close: a terminal opened by mistake keeps
+    // its echo, and the next program finds the line as it left it.
+    saved_ = tcgetattr(fd, &original_) == 0;
+    savedRate_ = 0;
+    if (saved_)
+        (void)GetLineRate(fd, savedRate_);
     (void)ioctl(fd, TIOCEXCL);
     RequestLowLatency(fd);
     fd_ = fd;
@@ -291,6 +308,8 @@ void Line::Close() {
         return;
     // Best effort: a hung-up line refuses both, and closing must still succeed.
     (void)tcflush(fd_, TCIFLUSH);
+    if (saved_)
+        RestoreLine(fd_, original_, savedRate_);
     (void)ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     fd_ = -1;
@@ -310,9 +329,7 @@ int Line::Apply(const LineSettings& settings) {
 
     const int error = SetAndCheck(fd_, wanted, settings.Rate, standard, pseudo_);
     if (error != 0) {
-        (void)tcsetattr(fd_, TCSANOW, &previous);
-        if (previousRate > 0 && !IsStandardRate(previousRate))
-            (void)SetLineRate(fd_, previousRate);
+        RestoreLine(fd_, previous, previousRate);
         return error;
     }
     charTime_ = CharTime(settings);

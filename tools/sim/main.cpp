@@ -1,5 +1,6 @@
 // kve17-sim: a simulated line of devices on a pseudo-terminal, linked into the port directory.
 #include "serial/PortDirectory.h"
+#include "serial/StandardDescriptors.h"
 #include "tools/sim/SimLine.h"
 #include "tools/sim/SimOptions.h"
 
@@ -196,6 +197,8 @@ int Serve(const SimOptions& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (!kve17::EnsureStandardDescriptors())
+        return 1;
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     SimOptions options;
     try {
