@@ -9,9 +9,12 @@
 #include "tests/archive/FakeDevice.h"
 #include "tests/support/ChildProcess.h"
 
+#include <csignal>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 
 namespace kve17::test {
@@ -200,6 +203,33 @@ TEST_F(SavePlace, ASaveRemovesTemporaryFilesOfSavesThatWereKilled) {
     WriteBytes(folder / living, Old);
     EXPECT_EQ(OpenAndSave(file), "");
     EXPECT_EQ(FolderEntries(folder), (std::vector<std::string>{living, "a.dat"}));
+}
+
+// A save killed while it writes its temporary file (here by the file size limit's signal) leaves
+// that file; it must be no more readable than the archive, whatever the umask.
+TEST_F(SavePlace, ATemporaryFileLeftByAKilledSaveIsAsPrivateAsTheArchive) {
+    Own(file, 0, 0, 0600);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::umask(0);
+        const rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        TArchiveFile archive;
+        TArchiveImage image{};
+        if (archive.Open(file, TOpenMode::Update, image))
+            (void)archive.Save(ImageOf(NewBytes()));
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "status " << status;
+    const auto entries = FolderEntries(folder);
+    ASSERT_EQ(entries.size(), 2u);
+    const std::string& left = entries.front();
+    ASSERT_TRUE(left.starts_with(".kve17-" + std::to_string(pid) + "-")) << left;
+    EXPECT_EQ(StatOf((folder / left).string()).mode & 077, 0u);
+    EXPECT_EQ(FileBytes(file), Old);
 }
 
 } // namespace
