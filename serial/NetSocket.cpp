@@ -1,5 +1,7 @@
 #include "serial/NetSocket.h"
 
+#include "serial/StopSignals.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -133,6 +135,9 @@ int Socket::WaitWritable(std::optional<Clock::time_point> deadline) const {
 
 int Socket::Wait(short events, std::optional<Clock::time_point> deadline) const {
     for (;;) {
+        // A stop signal ends the wait, as it does on a terminal line.
+        if (StopSignal() != 0)
+            return EINTR;
         pollfd entry{fd_, events, 0};
         const int ready = ::poll(&entry, 1, PollMs(deadline));
         if (ready < 0 && errno == EINTR)

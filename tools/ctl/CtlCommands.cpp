@@ -10,6 +10,7 @@
 #include "serial/EComPort.h"
 #include "serial/PortDirectory.h"
 #include "serial/PortTarget.h"
+#include "serial/StopSignals.h"
 #include "tools/ctl/ConsolePrompt.h"
 #include "tools/ctl/ConsoleView.h"
 #include "tools/ctl/TraceComPort.h"
@@ -143,8 +144,9 @@ int RunRead(const TCtlOptions& options) {
         TTraceComPort trace(port, stderr);
         return ReadOver(trace, options, prompt);
     } catch (const std::exception& e) {
-        // The serial driver gave up in the middle of a reading: the file kept its content.
-        Fail(e.what());
+        // The serial driver gave up in the middle of a reading, or a stop signal came: the file
+        // kept its content, and the port is closed by now.
+        Fail(StopSignal() != 0 ? "reading stopped; the archive file is unchanged" : e.what());
         return ExitFailed;
     }
 }
