@@ -32,6 +32,8 @@ int main(int argc, char** argv) {
         return RunRead(*options);
     case TCommand::Show:
         return RunShow(*options);
+    case TCommand::Scan:
+        return RunScan(*options);
     }
     return ExitUsage;
 }
