@@ -4,10 +4,7 @@
 #include "archive/ArchiveListing.h"
 #include "archive/ArchiveOps.h"
 #include "link/Comportclass.h"
-#include "link/LinkCodes.h"
-#include "serial/ComPort1Settings.h"
 #include "serial/Comport.h"
-#include "serial/EComPort.h"
 #include "serial/PortDirectory.h"
 #include "tools/ctl/ConsolePrompt.h"
 #include "tools/ctl/ConsoleView.h"
@@ -28,12 +25,6 @@ namespace {
 
 void Say(std::FILE* out, std::string_view text) {
     std::fprintf(out, "%.*s\n", static_cast<int>(text.size()), text.data());
-}
-
-std::string Absolute(const std::string& path) {
-    std::error_code ec;
-    const auto absolute = std::filesystem::absolute(path, ec);
-    return ec ? path : absolute.lexically_normal().string();
 }
 
 // The files of a reading: the one FILE, or one per device in the folder of --dir.
@@ -136,7 +127,7 @@ int RunCreate(const TCtlOptions& options) {
     case TCreateFileResult::Failed:
         break;
     }
-    Say(stderr, "Файл архива не удается создать");
+    Say(stderr, CreateFailedText);
     return ExitFailed;
 }
 

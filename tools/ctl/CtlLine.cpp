@@ -17,12 +17,6 @@ namespace kve17::ctl {
 
 namespace {
 
-std::string Absolute(const std::string& path) {
-    std::error_code ec;
-    const auto absolute = std::filesystem::absolute(path, ec);
-    return ec ? path : absolute.lexically_normal().string();
-}
-
 TParityBits ParityOf(char letter) {
     return letter == 'O' ? prOdd : letter == 'E' ? prEven : prNone;
 }
@@ -54,7 +48,7 @@ TDeviceOutcome ReadTarget(TComPortClass& link, TConsolePrompt& prompt, IReadingV
     std::error_code ec;
     if (target.CreateMissing && !std::filesystem::exists(target.File, ec) &&
         CreateFreshFile(target.File, false) == TCreateFileResult::Failed) {
-        out.Result = "Файл архива не удается создать";
+        out.Result = CreateFailedText;
         prompt.SimpleMessage(out.Result);
         return out;
     }
@@ -75,6 +69,12 @@ TDeviceOutcome ReadTarget(TComPortClass& link, TConsolePrompt& prompt, IReadingV
 }
 
 } // namespace
+
+std::string Absolute(const std::string& path) {
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(path, ec);
+    return ec ? path : absolute.lexically_normal().string();
+}
 
 void Fail(std::string_view text) {
     std::fprintf(stderr, "kve17ctl: %.*s\n", static_cast<int>(text.size()), text.data());
@@ -131,7 +131,7 @@ std::optional<std::string> OpenLine(IComPort& port, TComPortClass& link, const T
 }
 
 std::vector<TDeviceOutcome> ReadTargets(TComPortClass& link, TConsolePrompt& prompt,
-                                        IReadingView& view,
+                                        TConsoleView& view,
                                         const std::vector<TReadingTarget>& targets) {
     std::vector<TDeviceOutcome> outcomes;
     std::string lost; // why the port stopped serving
@@ -144,6 +144,8 @@ std::vector<TDeviceOutcome> ReadTargets(TComPortClass& link, TConsolePrompt& pro
             outcomes.push_back(skipped);
             continue;
         }
+        if (targets.size() > 1)
+            view.SetDevice(target.Device);
         try {
             outcomes.push_back(ReadTarget(link, prompt, view, target));
             if (prompt.CloseRequested())

@@ -5,6 +5,7 @@
 #include "link/Comportclass.h"
 #include "serial/Comport.h"
 #include "tools/ctl/ConsolePrompt.h"
+#include "tools/ctl/ConsoleView.h"
 #include "tools/ctl/CtlOptions.h"
 #include "tools/ctl/LineReport.h"
 
@@ -16,6 +17,8 @@
 namespace kve17::ctl {
 
 void Fail(std::string_view text);
+// The path from the root, or as given when the current folder is unknown.
+std::string Absolute(const std::string& path);
 
 // The port as the program's start leaves it, then the line the command line asks for.
 void ConfigurePort(TComPort& port, const TReadOptions& read);
@@ -38,7 +41,7 @@ struct TReadingTarget {
 // One target after the other; a device that fails does not stop the others, a port that is
 // lost does (the devices not reached say so).
 std::vector<TDeviceOutcome> ReadTargets(TComPortClass& link, TConsolePrompt& prompt,
-                                        IReadingView& view,
+                                        TConsoleView& view,
                                         const std::vector<TReadingTarget>& targets);
 
 } // namespace kve17::ctl
