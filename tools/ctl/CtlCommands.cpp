@@ -71,19 +71,19 @@ int ReadOver(IComPort& port, const TCtlOptions& options, TConsolePrompt& prompt)
     return Summarize(options, outcomes);
 }
 
-// A folder for the files of a whole line: made when missing.
-bool PrepareDir(const std::string& dir) {
+// A folder for the files of a whole line, made when missing; the reason when it cannot be.
+std::string DirFault(const std::string& dir) {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
-    if (ec || !std::filesystem::is_directory(dir, ec)) {
-        Fail(dir + ": " + (ec ? ec.message() : "not a folder"));
-        return false;
-    }
-    return true;
+    if (ec || !std::filesystem::is_directory(dir, ec))
+        return dir + ": " + (ec ? ec.message() : "not a folder");
+    return "";
 }
 
 // Runs `body` on the port the command line names, with the trace in between when asked for.
-template <typename Body> int OverPort(const TReadOptions& read, Body body) {
+// A driver failure that `body` lets pass ends the command; a script still gets its summary.
+template <typename Body> int OverPort(const TCtlOptions& options, Body body) {
+    const TReadOptions& read = options.Read;
     try {
         TComPort port;
         ConfigurePort(port, read);
@@ -93,6 +93,8 @@ template <typename Body> int OverPort(const TReadOptions& read, Body body) {
         return body(trace, port);
     } catch (const std::exception& e) {
         Fail(e.what());
+        if (read.Json)
+            PrintJson(options.Command, read, {}, e.what());
         return ExitFailed;
     }
 }
@@ -132,16 +134,21 @@ int RunCreate(const TCtlOptions& options) {
 }
 
 int RunRead(const TCtlOptions& options) {
-    if (!options.Read.Dir.empty() && !PrepareDir(options.Read.Dir))
+    if (const std::string fault = options.Read.Dir.empty() ? "" : DirFault(options.Read.Dir);
+        !fault.empty()) {
+        Fail(fault);
+        if (options.Read.Json)
+            PrintJson(options.Command, options.Read, {}, fault);
         return ExitFailed;
+    }
     TConsolePrompt prompt;
-    return OverPort(options.Read,
+    return OverPort(options,
                     [&](IComPort& port, TComPort&) { return ReadOver(port, options, prompt); });
 }
 
 int RunScan(const TCtlOptions& options) {
     const TReadOptions& read = options.Read;
-    return OverPort(read, [&](IComPort& port, TComPort& serial) {
+    return OverPort(options, [&](IComPort& port, TComPort& serial) {
         FitScanTimeouts(serial, read);
         TConsolePrompt prompt;
         TComPortClass link(port, prompt, ScanTiming());
