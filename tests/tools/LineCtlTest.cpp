@@ -5,6 +5,7 @@
 #include "tests/support/ChildProcess.h"
 #include "tools/sim/SimLine.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -152,6 +153,30 @@ TEST_F(LineCtl, ScanAsksEachAddressOnceAndListsWhoAnswers) {
     EXPECT_EQ(summary["devices"][1]["answers"], true);
 }
 
+TEST_F(LineCtl, APortLostInTheMiddleStopsTheLineAndLeavesTheFilesAsTheyWere) {
+    ChildProcess simulator(
+        {KVE17_SIM_PROGRAM, "--port-dir", dir.File("ports"), "--no-pacing", "--devices", "2-3"});
+    const auto first = simulator.OutLine(Patience);
+    ASSERT_TRUE(first) << simulator.err;
+    const std::string device = first->substr(first->find(' ') + 1);
+
+    ChildProcess ctl({KVE17CTL_PATH, "read", "--port", device, "--device", "2-3", "--dir", folder,
+                      "--trace", "--delay-tx", "30"});
+    ASSERT_TRUE(ctl.WaitForErr(" TX 02 43 00 04 ", Patience)) << ctl.err;
+    simulator.Signal(SIGKILL);
+    EXPECT_EQ(simulator.Wait(Patience), 128 + SIGKILL);
+    EXPECT_EQ(ctl.Wait(Patience), 1) << ctl.err;
+
+    EXPECT_EQ(ctl.out.rfind("device  mode         new  result\n     2  -               0  ", 0), 0u)
+        << ctl.out;
+    EXPECT_NE(ctl.out.find("\n     3  -               0  not read: "), std::string::npos)
+        << ctl.out;
+    EXPECT_NE(ctl.out.find("\n0 of 2 devices read\n"), std::string::npos) << ctl.out;
+    EXPECT_EQ(ctl.err.find(" TX 03 "), std::string::npos) << "asked a device after the loss";
+    EXPECT_TRUE(Contents(DeviceFile(2)) == model::FreshFile()) << "saved a cut reading";
+    EXPECT_FALSE(std::filesystem::exists(DeviceFile(3)));
+}
+
 // Holds the port as another reader would: the driver's advisory lock on the device.
 class HeldPort {
 public:
@@ -183,6 +208,13 @@ TEST_F(LineCtl, ASecondReaderIsRefusedOrWaitsForTheHeldPort) {
     EXPECT_NE(refused.Err.find("невозможно открыть последовательный порт"), std::string::npos)
         << refused.Err;
     EXPECT_TRUE(Contents(file) == fresh);
+
+    // A wait that runs out ends as the refusal does.
+    const Finished gaveUp = Run({"read", "--port", Port(), "--device", "2", "--wait", "1", file});
+    EXPECT_EQ(gaveUp.Status, 1);
+    EXPECT_NE(gaveUp.Err.find("is held by another reader; waiting up to 1 s"), std::string::npos);
+    EXPECT_NE(gaveUp.Err.find("невозможно открыть последовательный порт"), std::string::npos)
+        << gaveUp.Err;
 
     ChildProcess waiting({KVE17CTL_PATH, "read", "--port", Port(), "--device", "2", "--wait", "60",
                           "--delay-tx", "0", file});
