@@ -118,11 +118,16 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"MissingValue", {"read", "a", "--port"}},
         UsageCase{"ForceOnShow", {"show", "--force", "a"}},
         UsageCase{"EmptyPortTakesNoOperand", {"read", "--port=", "--device", "1", "a"}},
-        UsageCase{"FlagGivenAValue", {"create", "--force=1", "a"}}),
+        UsageCase{"FlagGivenAValue", {"create", "--force=1", "a"}},
+        UsageCase{"DeviceListWithoutDir", {"read", "--port", "COM1", "--device", "1-3", "a"}},
+        UsageCase{"DirWithAFile", {"read", "--port", "COM1", "--device", "1", "--dir", "d", "a"}},
+        UsageCase{"DeviceListOutOfRange", {"scan", "--port", "COM1", "--device", "0-3"}},
+        UsageCase{"ScanWithoutPort", {"scan", "--device", "1-3"}},
+        UsageCase{"WaitNotANumber", {"scan", "--port", "COM1", "--wait", "soon"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Ctl, EveryCommandHasHelp) {
-    for (const char* command : {"ports", "create", "read", "show"}) {
+    for (const char* command : {"ports", "create", "read", "show", "scan"}) {
         const CtlRun run = Exec({command, "--help"});
         EXPECT_EQ(run.Status, 0) << command;
         EXPECT_EQ(run.Out.rfind(std::string("Usage: kve17ctl ") + command, 0), 0u) << command;

@@ -4,17 +4,17 @@
 #include "archive/ArchiveListing.h"
 #include "archive/ArchiveOps.h"
 #include "link/Comportclass.h"
-#include "link/LinkCodes.h"
-#include "serial/ComPort1Settings.h"
 #include "serial/Comport.h"
-#include "serial/EComPort.h"
 #include "serial/PortDirectory.h"
-#include "serial/PortTarget.h"
 #include "serial/StopSignals.h"
 #include "tools/ctl/ConsolePrompt.h"
 #include "tools/ctl/ConsoleView.h"
+#include "tools/ctl/CtlLine.h"
+#include "tools/ctl/LineScan.h"
 #include "tools/ctl/TraceComPort.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -28,76 +28,79 @@ void Say(std::FILE* out, std::string_view text) {
     std::fprintf(out, "%.*s\n", static_cast<int>(text.size()), text.data());
 }
 
-void Fail(std::string_view text) {
-    Say(stderr, std::string("kve17ctl: ") + std::string(text));
+// The files of a reading: the one FILE, or one per device in the folder of --dir.
+std::vector<TReadingTarget> TargetsOf(const TCtlOptions& options) {
+    const TReadOptions& read = options.Read;
+    if (read.Dir.empty())
+        return {{read.Devices.front(), options.File, false}};
+    std::vector<TReadingTarget> targets;
+    for (const int device : read.Devices) {
+        std::array<char, 16> name{};
+        std::snprintf(name.data(), name.size(), "device-%02d.dat", device);
+        targets.push_back({device, (std::filesystem::path(read.Dir) / name.data()).string(), true});
+    }
+    return targets;
 }
 
-std::string Absolute(const std::string& path) {
-    std::error_code ec;
-    const auto absolute = std::filesystem::absolute(path, ec);
-    return ec ? path : absolute.lexically_normal().string();
-}
-
-TParityBits ParityOf(char letter) {
-    return letter == 'O' ? prOdd : letter == 'E' ? prEven : prNone;
-}
-
-// The port as the program's start leaves it, then the line the command line asks for.
-void ConfigurePort(TComPort& port, const TReadOptions& read) {
-    LoadComPort1Settings(port);
-    port.SetBaudRate(read.Rate);
-    port.SetParityBits(ParityOf(read.Parity));
-    port.SetStopBits(read.Stop == 1 ? sbOneStopBit : sbTwoStopBits);
-    // A device path is opened as it is; a relative one is taken from the current folder.
-    const bool path = read.Port.find('/') != std::string::npos && !IsNetworkTarget(read.Port);
-    port.SetPort(path ? Absolute(read.Port) : read.Port);
-    port.SetEcho(read.Echo);
-}
-
-void ConfigureLink(TComPortClass& link, const TReadOptions& read) {
-    link.SetBaudText(std::to_string(read.Baud));
-    link.SetParityText(std::string(1, read.Parity));
-    link.SetStopText(std::to_string(read.Stop));
-    link.SetPortName(read.Port);
-    link.SetDelayTx(read.DelayTx);
-}
-
-const char* ModeName(TReadingMode mode) {
-    return mode == TReadingMode::Fresh ? "fresh" : "incremental";
-}
-
-int ListedRecords(const std::string& path) {
-    TArchiveImage image;
-    TArchiveFile file;
-    if (!file.Open(path, TOpenMode::ReadOnly, image))
-        return 0;
-    return static_cast<int>(ListArchive(image).size());
+int Summarize(const TCtlOptions& options, const std::vector<TDeviceOutcome>& outcomes) {
+    const bool ok =
+        std::all_of(outcomes.begin(), outcomes.end(), [](const TDeviceOutcome& o) { return o.Ok; });
+    if (options.Read.Json)
+        PrintJson(options.Command, options.Read, outcomes, "");
+    else if (!options.Read.Dir.empty())
+        PrintReadingTable(outcomes);
+    else if (ok)
+        std::printf("%s reading of device %d: %d records stored, %d new records merged\n",
+                    ModeName(outcomes.front().Mode), outcomes.front().Device,
+                    outcomes.front().StoredRecords, outcomes.front().NewRecords);
+    return ok ? ExitOk : ExitFailed;
 }
 
 int ReadOver(IComPort& port, const TCtlOptions& options, TConsolePrompt& prompt) {
     const TReadOptions& read = options.Read;
-    const int deviceIndex = read.Device - 1;
     TComPortClass link(port, prompt);
     ConfigureLink(link, read);
-    try {
-        port.Open();
-    } catch (const EComPort& e) {
-        link.ShowError(deviceIndex, LinkCode::PortOpenFailed);
-        Fail(read.Port + ": " + e.what());
+    if (const auto error = OpenLine(port, link, read)) {
+        if (read.Json)
+            PrintJson(options.Command, read, {}, *error);
         return ExitFailed;
     }
     const bool terminal = !read.Trace && ::isatty(STDERR_FILENO) == 1;
     TConsoleView view(stderr, terminal);
-    const TReadingResult result = ReadArchiveFile(options.File, deviceIndex, link, prompt, view);
+    const auto outcomes = ReadTargets(link, prompt, view, TargetsOf(options));
     link.ClosePort();
-    if (!result.Started || !result.Saved || result.LinkResult != LinkCode::Ok ||
-        prompt.CloseRequested())
+    return Summarize(options, outcomes);
+}
+
+// A folder for the files of a whole line, made when missing; the reason when it cannot be.
+std::string DirFault(const std::string& dir) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec || !std::filesystem::is_directory(dir, ec))
+        return dir + ": " + (ec ? ec.message() : "not a folder");
+    return "";
+}
+
+// Runs `body` on the port the command line names, with the trace in between when asked for.
+// A driver failure that `body` lets pass ends the command; a script still gets its summary.
+template <typename Body> int OverPort(const TCtlOptions& options, Body body) {
+    const TReadOptions& read = options.Read;
+    try {
+        TComPort port;
+        ConfigurePort(port, read);
+        if (!read.Trace)
+            return body(port, port);
+        TTraceComPort trace(port, stderr);
+        return body(trace, port);
+    } catch (const std::exception& e) {
+        // The driver gave up, or a stop signal came: the file kept its content, and the port is
+        // closed by now.
+        const std::string why = StopSignal() != 0 ? StoppedText : e.what();
+        Fail(why);
+        if (read.Json)
+            PrintJson(options.Command, read, {}, why);
         return ExitFailed;
-    const int merged =
-        result.Mode == TReadingMode::Fresh ? result.StoredRecords : result.MergedRecords;
-    std::printf("%s reading of device %d: %d records stored, %d new records merged\n",
-                ModeName(result.Mode), read.Device, ListedRecords(options.File), merged);
-    return ExitOk;
+    }
 }
 
 } // namespace
@@ -130,25 +133,45 @@ int RunCreate(const TCtlOptions& options) {
     case TCreateFileResult::Failed:
         break;
     }
-    Say(stderr, "Файл архива не удается создать");
+    Say(stderr, CreateFailedText);
     return ExitFailed;
 }
 
 int RunRead(const TCtlOptions& options) {
-    TConsolePrompt prompt;
-    try {
-        TComPort port;
-        ConfigurePort(port, options.Read);
-        if (!options.Read.Trace)
-            return ReadOver(port, options, prompt);
-        TTraceComPort trace(port, stderr);
-        return ReadOver(trace, options, prompt);
-    } catch (const std::exception& e) {
-        // The serial driver gave up in the middle of a reading, or a stop signal came: the file
-        // kept its content, and the port is closed by now.
-        Fail(StopSignal() != 0 ? "reading stopped; the archive file is unchanged" : e.what());
+    if (const std::string fault = options.Read.Dir.empty() ? "" : DirFault(options.Read.Dir);
+        !fault.empty()) {
+        Fail(fault);
+        if (options.Read.Json)
+            PrintJson(options.Command, options.Read, {}, fault);
         return ExitFailed;
     }
+    TConsolePrompt prompt;
+    return OverPort(options,
+                    [&](IComPort& port, TComPort&) { return ReadOver(port, options, prompt); });
+}
+
+int RunScan(const TCtlOptions& options) {
+    const TReadOptions& read = options.Read;
+    return OverPort(options, [&](IComPort& port, TComPort& serial) {
+        FitScanTimeouts(serial, read);
+        TConsolePrompt prompt;
+        TComPortClass link(port, prompt, ScanTiming());
+        ConfigureLink(link, read);
+        if (const auto error = OpenLine(port, link, read)) {
+            if (read.Json)
+                PrintJson(options.Command, read, {}, *error);
+            return ExitFailed;
+        }
+        // The link's words for each address are kept for the summary, not shown one by one.
+        prompt.SetOutput(nullptr);
+        const auto outcomes = ScanLine(link, prompt, read.Devices);
+        link.ClosePort();
+        if (read.Json)
+            PrintJson(options.Command, read, outcomes, "");
+        else
+            PrintScan(outcomes, read);
+        return ExitOk;
+    });
 }
 
 int RunShow(const TCtlOptions& options) {

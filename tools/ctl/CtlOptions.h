@@ -9,18 +9,23 @@
 
 namespace kve17::ctl {
 
-enum class TCommand { Ports, Create, Read, Show };
+enum class TCommand { Ports, Create, Read, Show, Scan };
 
+// The line and the devices of a reading or a scan.
 struct TReadOptions {
     std::string Port;
-    int Device = 0; // 1 to 31
+    std::vector<int> Devices; // 1 to 31, ascending
     int Baud = 9600;
     TBaudRate Rate = br9600;
     char Parity = 'N';
     int Stop = 2;
     int DelayTx = 25;
     bool Trace = false;
-    bool Echo = false; // the adapter echoes what is sent
+    bool Echo = false;   // the adapter echoes what is sent
+    std::string Dir;     // a reading of many devices: one file each in this folder
+    bool Json = false;   // the summary as JSON on stdout
+    int WaitSeconds = 0; // how long to wait for a port another reader holds
+    int TimeoutMs = 0;   // a scan's reply time-out; 0 to fit it to the line speed
 };
 
 struct TCtlOptions {

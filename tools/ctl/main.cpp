@@ -22,6 +22,8 @@ int RunCommand(const TCtlOptions& options) {
         return RunRead(options);
     case TCommand::Show:
         return RunShow(options);
+    case TCommand::Scan:
+        return RunScan(options);
     }
     return ExitUsage;
 }
