@@ -95,7 +95,7 @@ template <typename Body> int OverPort(const TCtlOptions& options, Body body) {
     } catch (const std::exception& e) {
         // The driver gave up, or a stop signal came: the file kept its content, and the port is
         // closed by now.
-        const std::string why = StopSignal() != 0 ? StoppedText : e.what();
+        const std::string why = StopSignal() != 0 ? std::string(StoppedText) : e.what();
         Fail(why);
         if (read.Json)
             PrintJson(options.Command, read, {}, why);
