@@ -1,12 +1,14 @@
-// Pictures of the main window for looking at: idle, with the "Файл" menu open, and during a
-// reading of a simulated device (label and progress bar shown). Run under a real X server
-// (xvfb-run) or offscreen; writes PNG files into the folder given.
+// Pictures of the main window for looking at: idle, with the "Файл" menu open, during a reading
+// of a simulated device (label and progress bar shown), and the viewer on the file read. Run under
+// a real X server (xvfb-run) or offscreen; writes PNG files into the folder given.
 #include "app/Application.h"
 #include "app/Obr_armb.h"
 #include "app/QtOperatorPrompt.h"
 #include "tests/support/ScriptedPrompt.h"
 #include "tools/sim/SimLine.h"
+#include "viewer/ArchiveViewer.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QMenu>
 #include <QMenuBar>
@@ -92,6 +94,17 @@ int main(int argc, char** argv) {
     ok = Save(form.screen()->grabWindow(0), folder, "main-reading-screen.png") && ok;
     if (!QTest::qWaitFor([&form] { return !form.Reading(); }, 60000))
         return 1;
+
+    // The viewer on the file just read: per day, then per code.
+    TArchiveViewer* viewer = form.OpenViewer(QString::fromStdString(file));
+    if (viewer == nullptr || !QTest::qWaitForWindowExposed(viewer))
+        return 1;
+    QTest::qWait(300);
+    ok = Save(viewer->grab(), folder, "viewer-days.png") && ok;
+    viewer->ChartMode->setCurrentIndex(1);
+    QTest::qWait(300);
+    ok = Save(viewer->grab(), folder, "viewer-codes.png") && ok;
+    viewer->close();
 
     // The boxes and the file dialog as the operator gets them from the desktop prompt.
     QtOperatorPrompt desktop;
