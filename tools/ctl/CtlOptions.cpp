@@ -30,6 +30,8 @@ std::optional<int> Number(std::string_view text) {
 
 // Options of a sub-command that take a value.
 bool TakesValue(TCommand command, std::string_view name) {
+    if (command == TCommand::Show)
+        return name == "--since" || name == "--until" || name == "--code" || name == "--separator";
     if (command != TCommand::Read)
         return false;
     return name == "--port" || name == "--device" || name == "--baud" || name == "--parity" ||
@@ -73,6 +75,27 @@ bool ApplyReadOption(std::string_view name, std::string_view value, TReadOptions
     return true;
 }
 
+bool ApplyShowOption(std::string_view name, std::string_view value, TCtlOptions& options,
+                     std::string& error) {
+    if (name == "--since" || name == "--until") {
+        const auto day = ParseDay(value);
+        if (!day)
+            return error = std::string(name) + " must be a date dd.mm.yy or yyyy-mm-dd", false;
+        (name == "--since" ? options.Filter.Since : options.Filter.Until) = *day;
+    } else if (name == "--code") {
+        const auto codes = ParseCodes(value);
+        if (!codes)
+            return error = "--code must be codes from 0 to 255, separated by commas", false;
+        options.Filter.Codes.insert(codes->begin(), codes->end());
+    } else if (name == "--separator") {
+        if (value != ";" && value != ",")
+            return error = "--separator must be ';' or ','", false;
+        options.Separator = value[0];
+        options.SeparatorGiven = true;
+    }
+    return true;
+}
+
 bool ApplyFlag(std::string_view name, TCtlOptions& options) {
     if (name == "--help" || name == "-h")
         return options.Help = true;
@@ -80,6 +103,10 @@ bool ApplyFlag(std::string_view name, TCtlOptions& options) {
         return options.Force = true;
     if (options.Command == TCommand::Show && name == "--csv")
         return options.Csv = true;
+    if (options.Command == TCommand::Show && name == "--json")
+        return options.Json = true;
+    if (options.Command == TCommand::Show && name == "--invalid")
+        return options.Filter.OnlyInvalid = true;
     if (options.Command == TCommand::Read && name == "--trace")
         return options.Read.Trace = true;
     return false;
@@ -96,6 +123,14 @@ bool CheckOperands(TCtlOptions& options, const std::vector<std::string>& operand
         options.File = operands.front();
     if (options.Command == TCommand::Read && (options.Read.Port.empty() || !options.Read.Device)) {
         error = "--port and --device are required";
+        return false;
+    }
+    if (options.Csv && options.Json) {
+        error = "--csv and --json exclude each other";
+        return false;
+    }
+    if (options.SeparatorGiven && !options.Csv) {
+        error = "--separator goes with --csv";
         return false;
     }
     return true;
@@ -146,7 +181,10 @@ std::optional<TCtlOptions> ParseCommandLine(const std::vector<std::string>& args
                 value = args[++i];
             else
                 return error = std::string(name) + " needs a value", std::nullopt;
-            if (!ApplyReadOption(name, value, options.Read, error))
+            const bool applied = options.Command == TCommand::Show
+                                     ? ApplyShowOption(name, value, options, error)
+                                     : ApplyReadOption(name, value, options.Read, error);
+            if (!applied)
                 return std::nullopt;
         } else if (equals != std::string_view::npos || !ApplyFlag(name, options)) {
             error = "unknown option '" + std::string(arg) + "'";
@@ -184,7 +222,7 @@ const char* MainUsage() {
            "  create FILE [--force]      create a fresh archive file\n"
            "  read --port P --device N FILE\n"
            "                             read a device's archive into an archive file\n"
-           "  show FILE [--csv]          list the stored records, newest first\n"
+           "  show FILE [OPTIONS]        list the stored records, newest first\n"
            "\n"
            "'kve17ctl COMMAND --help' describes a command.\n"
            "Exit status: 0 on success, 1 when the operation failed, 2 on a usage error.\n";
@@ -225,14 +263,24 @@ const char* CommandUsage(TCommand command) {
                "Messages go to stderr, a progress line too when it is a terminal; a summary\n"
                "goes to stdout. Exit status 1 when the port, the device or the file failed.\n";
     case TCommand::Show:
-        return "Usage: kve17ctl show FILE [--csv]\n"
+        return "Usage: kve17ctl show FILE [OPTIONS]\n"
                "\n"
                "Lists the records of an archive file from the newest to the oldest, up to the\n"
-               "end markers: time stamp, code, detail, and whether the record is marked\n"
-               "invalid. Slots never written are left out.\n"
+               "end markers, with the columns of the viewer: number, date, time, code and\n"
+               "detail (decimal and hex), and \"недостоверна\" for a record marked invalid.\n"
+               "Slots never written are left out. Two-digit years are taken as 2001 to 2099.\n"
                "\n"
-               "  --csv       comma-separated values with a header row\n"
-               "  -h, --help  this text\n";
+               "  --since DATE       records of DATE and later (dd.mm.yy or yyyy-mm-dd)\n"
+               "  --until DATE       records of DATE and earlier\n"
+               "  --code N[,N...]    records with these codes only (may be repeated)\n"
+               "  --invalid          records marked invalid only\n"
+               "  --csv              CSV (RFC 4180, UTF-8, CRLF) with a header row\n"
+               "  --separator ;|,    the CSV separator (default ',')\n"
+               "  --json             a JSON array of records: number, offset, date, time,\n"
+               "                     code, detail, invalid\n"
+               "  -h, --help         this text\n"
+               "\n"
+               "A date bound leaves out records without a readable date.\n";
     }
     return "";
 }
