@@ -31,10 +31,36 @@ QString ShortLabel(TEventChart::TMode mode, int key) {
 
 TEventChart::TEventChart(QWidget* parent) : QChartView(parent) {
     setRenderHint(QPainter::Antialiasing);
-    chart()->legend()->hide();
-    chart()->setMargins(QMargins(4, 4, 4, 4));
-    chart()->setBackgroundRoundness(0);
     setMinimumHeight(240);
+    QChart* c = chart();
+    c->legend()->hide();
+    c->setMargins(QMargins(4, 4, 4, 4));
+    c->setBackgroundRoundness(0);
+
+    set_ = new QBarSet(QStringLiteral("События"));
+    set_->setColor(BarColour);
+    auto* series = new QBarSeries;
+    series->setBarWidth(0.8);
+    series->append(set_);
+    c->addSeries(series);
+    axisX_ = new QBarCategoryAxis;
+    axisX_->setTruncateLabels(false);
+    c->addAxis(axisX_, Qt::AlignBottom);
+    series->attachAxis(axisX_);
+    axisY_ = new QValueAxis;
+    axisY_->setLabelFormat(QStringLiteral("%d"));
+    axisY_->setTitleText(QStringLiteral("Событий"));
+    c->addAxis(axisY_, Qt::AlignLeft);
+    series->attachAxis(axisY_);
+
+    connect(set_, &QBarSet::hovered, this, [this](bool status, int index) {
+        if (status)
+            QToolTip::showText(QCursor::pos(), BarText(index), this);
+        else
+            QToolTip::hideText();
+    });
+    connect(set_, &QBarSet::clicked, this, &TEventChart::ClickBar);
+    Rebuild();
 }
 
 void TEventChart::SetMode(TMode mode) {
@@ -67,49 +93,24 @@ void TEventChart::ClickBar(int index) {
 
 void TEventChart::Rebuild() {
     bars_ = mode_ == TMode::PerDay ? perDay_ : perCode_;
-    QChart* c = chart();
-    c->removeAllSeries();
-    for (QAbstractAxis* axis : c->axes())
-        c->removeAxis(axis);
-
-    auto* set = new QBarSet(QStringLiteral("События"));
-    set->setColor(BarColour);
+    QList<qreal> values;
     QStringList labels;
     int most = 0;
     for (const auto& [key, count] : bars_) {
-        *set << count;
+        values << count;
         labels << ShortLabel(mode_, key);
         most = std::max(most, count);
     }
-    auto* series = new QBarSeries;
-    series->setBarWidth(0.8);
-    series->append(set);
-    c->addSeries(series);
-
-    auto* axisX = new QBarCategoryAxis;
-    axisX->append(labels);
-    axisX->setLabelsAngle(labels.size() > UprightLabelsFrom ? -90 : 0);
-    axisX->setLabelsVisible(labels.size() <= MostLabels);
-    axisX->setTruncateLabels(false);
-    c->addAxis(axisX, Qt::AlignBottom);
-    series->attachAxis(axisX);
-    auto* axisY = new QValueAxis;
-    axisY->setRange(0, std::max(most, 1));
-    axisY->setLabelFormat(QStringLiteral("%d"));
-    axisY->applyNiceNumbers();
-    axisY->setTitleText(QStringLiteral("Событий"));
-    c->addAxis(axisY, Qt::AlignLeft);
-    series->attachAxis(axisY);
-    c->setTitle(mode_ == TMode::PerDay ? QStringLiteral("События по дням")
-                                       : QStringLiteral("События по кодам"));
-
-    connect(set, &QBarSet::hovered, this, [this](bool status, int index) {
-        if (status)
-            QToolTip::showText(QCursor::pos(), BarText(index), this);
-        else
-            QToolTip::hideText();
-    });
-    connect(set, &QBarSet::clicked, this, &TEventChart::ClickBar);
+    set_->remove(0, set_->count());
+    set_->append(values);
+    axisX_->clear();
+    axisX_->append(labels);
+    axisX_->setLabelsAngle(labels.size() > UprightLabelsFrom ? -90 : 0);
+    axisX_->setLabelsVisible(labels.size() <= MostLabels);
+    axisY_->setRange(0, std::max(most, 1));
+    axisY_->applyNiceNumbers();
+    chart()->setTitle(mode_ == TMode::PerDay ? QStringLiteral("События по дням")
+                                             : QStringLiteral("События по кодам"));
 }
 
 } // namespace kve17

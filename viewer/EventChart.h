@@ -8,7 +8,9 @@
 #include <utility>
 #include <vector>
 
+class QBarCategoryAxis;
 class QBarSet;
+class QValueAxis;
 
 namespace kve17 {
 
@@ -41,6 +43,10 @@ private:
     std::vector<std::pair<int, int>> perDay_;
     std::vector<std::pair<int, int>> perCode_;
     std::vector<std::pair<int, int>> bars_;
+    // Made once and refilled: a new series and axes on every filter change cost a full layout.
+    QBarSet* set_ = nullptr;
+    QBarCategoryAxis* axisX_ = nullptr;
+    QValueAxis* axisY_ = nullptr;
 };
 
 } // namespace kve17
