@@ -57,12 +57,12 @@ std::string TabText(const std::vector<TRecordRow>& rows, const std::vector<int>&
 
 void WriteJson(std::ostream& out, const std::vector<TRecordRow>& rows,
                const std::vector<int>& shown) {
-    auto list = nlohmann::json::array();
+    auto list = nlohmann::ordered_json::array();
     for (int i : shown) {
         const TRecordRow& row = rows[static_cast<std::size_t>(i)];
         const auto texts = RowTexts(row);
         const auto textOrNull = [](const std::string& text) {
-            return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
+            return text.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(text);
         };
         list.push_back({{"number", row.Number},
                         {"offset", row.Listed.Offset},
