@@ -125,7 +125,9 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"SeparatorWithoutCsv", {"show", "--separator", ";", "a"}},
         UsageCase{"SeparatorTab", {"show", "--csv", "--separator", "\t", "a"}},
         UsageCase{"SinceOnRead",
-                  {"read", "--port", "COM1", "--device", "1", "--since", "01.01.24", "a"}}),
+                  {"read", "--port", "COM1", "--device", "1", "--since", "01.01.24", "a"}},
+        UsageCase{"EmptyPortTakesNoOperand", {"read", "--port=", "--device", "1", "a"}},
+        UsageCase{"FlagGivenAValue", {"create", "--force=1", "a"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Ctl, EveryCommandHasHelp) {

@@ -1,24 +1,60 @@
 #include "tools/ctl/CtlOptions.h"
 
 #include "link/Comportclass.h"
+#include "tools/cli/CommandLine.h"
 
 #include <charconv>
+#include <stdexcept>
 #include <string_view>
-#include <utility>
 
 namespace kve17::ctl {
 
 namespace {
 
-struct TCommandName {
+struct TCommandText {
     std::string_view Name;
     TCommand Command;
+    std::string_view Synopsis; // its line in the list of commands
+    std::string_view Summary;
+    std::string_view Usage;  // after "Usage: kve17ctl "
+    std::string_view About;  // what it does, before the options
+    std::string_view Footer; // after the options; may be empty
 };
 
-constexpr TCommandName Commands[] = {{"ports", TCommand::Ports},
-                                     {"create", TCommand::Create},
-                                     {"read", TCommand::Read},
-                                     {"show", TCommand::Show}};
+constexpr TCommandText Commands[] = {
+    {"ports", TCommand::Ports, "ports", "list the serial ports: name and device path", "ports",
+     "Lists the serial ports the program offers, one a line: name, a tab, device path.\n", ""},
+    {"create", TCommand::Create, "create FILE [--force]", "create a fresh archive file",
+     "create FILE [--force]",
+     "Creates a fresh archive file. A name without extension gets \".dat\"; any\n"
+     "other extension is refused. An existing file is kept unless --force is given.\n",
+     ""},
+    {"read", TCommand::Read, "read --port P --device N FILE",
+     "read a device's archive into an archive file",
+     "read --port NAME|PATH --device N [OPTIONS] FILE",
+     "Reads the archive of device N into the archive FILE: the whole archive into a\n"
+     "fresh file, only the records added since into a file that holds a reading.\n",
+     "Messages go to stderr, a progress line too when it is a terminal; a summary\n"
+     "goes to stdout. Exit status 1 when the port, the device or the file failed.\n"},
+    {"show", TCommand::Show, "show FILE [OPTIONS]", "list the stored records, newest first",
+     "show FILE [OPTIONS]",
+     "Lists the records of an archive file from the newest to the oldest, up to the\n"
+     "end markers, with the columns of the viewer: number, date, time, code and\n"
+     "detail (decimal and hex), and \"недостоверна\" for a record marked invalid.\n"
+     "Slots never written are left out. Two-digit years are taken as 2001 to 2099.\n",
+     "A date bound leaves out records without a readable date.\n"},
+};
+
+const TCommandText& TextOf(TCommand command) {
+    for (const auto& c : Commands)
+        if (c.Command == command)
+            return c;
+    return Commands[0];
+}
+
+[[noreturn]] void Refuse(const char* message) {
+    throw std::invalid_argument(message);
+}
 
 std::optional<int> Number(std::string_view text) {
     int value = 0;
@@ -28,88 +64,109 @@ std::optional<int> Number(std::string_view text) {
     return value;
 }
 
-// Options of a sub-command that take a value.
-bool TakesValue(TCommand command, std::string_view name) {
-    if (command == TCommand::Show)
-        return name == "--since" || name == "--until" || name == "--code" || name == "--separator";
-    if (command != TCommand::Read)
-        return false;
-    return name == "--port" || name == "--device" || name == "--baud" || name == "--parity" ||
-           name == "--stop" || name == "--delay-tx";
-}
-
-bool ApplyReadOption(std::string_view name, std::string_view value, TReadOptions& read,
-                     std::string& error) {
-    if (name == "--port") {
-        if (value.empty() || value.size() > 255)
-            return error = "--port needs a port name or a device path", false;
-        read.Port = value;
-        return true;
-    }
-    const auto number = Number(value);
-    if (name == "--device") {
+void DeclareRead(CLI::App& app, TReadOptions& read) {
+    using cli::AddValue;
+    AddValue(app, "--port", "NAME|PATH", "port name (COM3) or device path (/dev/ttyUSB0), as given",
+             [&](std::string_view v) {
+                 if (v.empty() || v.size() > 255)
+                     Refuse("--port needs a port name or a device path");
+                 read.Port = v;
+             });
+    AddValue(app, "--device", "N", "device number, 1 to 31", [&](std::string_view v) {
+        const auto number = Number(v);
         if (!number || *number < 1 || *number > 31)
-            return error = "--device must be a device number from 1 to 31", false;
+            Refuse("--device must be a device number from 1 to 31");
         read.Device = *number;
-    } else if (name == "--baud") {
-        const auto rate = number ? LinkBaudRate(*number) : std::nullopt;
-        if (!rate)
-            return error = "--baud must be one of 110 300 600 1200 2400 4800 9600 14400 19200 "
-                           "38400 56000 57600 115200",
-                   false;
-        read.Baud = *number;
-        read.Rate = *rate;
-    } else if (name == "--parity") {
-        if (value != "N" && value != "O" && value != "E")
-            return error = "--parity must be N, O or E", false;
-        read.Parity = value[0];
-    } else if (name == "--stop") {
+    });
+    AddValue(app, "--baud", "RATE",
+             "110 300 600 1200 2400 4800 9600 14400 19200 38400 56000\n"
+             "57600 115200 (default 9600)",
+             [&](std::string_view v) {
+                 const auto number = Number(v);
+                 const auto rate = number ? LinkBaudRate(*number) : std::nullopt;
+                 if (!rate)
+                     Refuse("--baud must be one of 110 300 600 1200 2400 4800 9600 14400 19200 "
+                            "38400 56000 57600 115200");
+                 read.Baud = *number;
+                 read.Rate = *rate;
+             });
+    AddValue(app, "--parity", "N|O|E", "none, odd or even parity (default N)",
+             [&](std::string_view v) {
+                 if (v != "N" && v != "O" && v != "E")
+                     Refuse("--parity must be N, O or E");
+                 read.Parity = v[0];
+             });
+    AddValue(app, "--stop", "1|2", "stop bits (default 2)", [&](std::string_view v) {
+        const auto number = Number(v);
         if (!number || (*number != 1 && *number != 2))
-            return error = "--stop must be 1 or 2", false;
+            Refuse("--stop must be 1 or 2");
         read.Stop = *number;
-    } else if (name == "--delay-tx") {
-        if (!number || *number < 0 || *number > 60000)
-            return error = "--delay-tx must be a number of milliseconds from 0 to 60000", false;
-        read.DelayTx = *number;
-    }
-    return true;
+    });
+    AddValue(app, "--delay-tx", "MS", "pause before every request, milliseconds (default 25)",
+             [&](std::string_view v) {
+                 const auto number = Number(v);
+                 if (!number || *number < 0 || *number > 60000)
+                     Refuse("--delay-tx must be a number of milliseconds from 0 to 60000");
+                 read.DelayTx = *number;
+             });
+    cli::AddFlag(app, "--trace",
+                 "every frame sent and received, in hex with a time stamp,\nto stderr", read.Trace);
 }
 
-bool ApplyShowOption(std::string_view name, std::string_view value, TCtlOptions& options,
-                     std::string& error) {
-    if (name == "--since" || name == "--until") {
-        const auto day = ParseDay(value);
-        if (!day)
-            return error = std::string(name) + " must be a date dd.mm.yy or yyyy-mm-dd", false;
-        (name == "--since" ? options.Filter.Since : options.Filter.Until) = *day;
-    } else if (name == "--code") {
-        const auto codes = ParseCodes(value);
-        if (!codes)
-            return error = "--code must be codes from 0 to 255, separated by commas", false;
-        options.Filter.Codes.insert(codes->begin(), codes->end());
-    } else if (name == "--separator") {
-        if (value != ";" && value != ",")
-            return error = "--separator must be ';' or ','", false;
-        options.Separator = value[0];
+void DeclareShow(CLI::App& app, TCtlOptions& options) {
+    using cli::AddValue;
+    const auto day = [](const char* name, std::optional<TDay>& bound) {
+        return [name, &bound](std::string_view v) {
+            const auto parsed = ParseDay(v);
+            if (!parsed)
+                throw std::invalid_argument(std::string(name) +
+                                            " must be a date dd.mm.yy or yyyy-mm-dd");
+            bound = *parsed;
+        };
+    };
+    AddValue(app, "--since", "DATE", "records of DATE and later (dd.mm.yy or yyyy-mm-dd)",
+             day("--since", options.Filter.Since));
+    AddValue(app, "--until", "DATE", "records of DATE and earlier",
+             day("--until", options.Filter.Until));
+    AddValue(app, "--code", "N[,N...]", "records with these codes only (may be repeated)",
+             [&](std::string_view v) {
+                 const auto codes = ParseCodes(v);
+                 if (!codes)
+                     Refuse("--code must be codes from 0 to 255, separated by commas");
+                 options.Filter.Codes.insert(codes->begin(), codes->end());
+             });
+    cli::AddFlag(app, "--invalid", "records marked invalid only", options.Filter.OnlyInvalid);
+    cli::AddFlag(app, "--csv", "CSV (RFC 4180, UTF-8, CRLF) with a header row", options.Csv);
+    AddValue(app, "--separator", ";|,", "the CSV separator (default ',')", [&](std::string_view v) {
+        if (v != ";" && v != ",")
+            Refuse("--separator must be ';' or ','");
+        options.Separator = v[0];
         options.SeparatorGiven = true;
-    }
-    return true;
+    });
+    cli::AddFlag(app, "--json",
+                 "a JSON array of records: number, offset, date, time,\ncode, detail, invalid",
+                 options.Json);
 }
 
-bool ApplyFlag(std::string_view name, TCtlOptions& options) {
-    if (name == "--help" || name == "-h")
-        return options.Help = true;
-    if (options.Command == TCommand::Create && name == "--force")
-        return options.Force = true;
-    if (options.Command == TCommand::Show && name == "--csv")
-        return options.Csv = true;
-    if (options.Command == TCommand::Show && name == "--json")
-        return options.Json = true;
-    if (options.Command == TCommand::Show && name == "--invalid")
-        return options.Filter.OnlyInvalid = true;
-    if (options.Command == TCommand::Read && name == "--trace")
-        return options.Read.Trace = true;
-    return false;
+// Every option of a command, in the order its help lists them; the operands go to `operands`.
+void Declare(CLI::App& app, TCtlOptions& options, std::vector<std::string>& operands) {
+    cli::PrepareApp(app);
+    app.add_option("FILE", operands);
+    switch (options.Command) {
+    case TCommand::Ports:
+        break;
+    case TCommand::Create:
+        cli::AddFlag(app, "--force", "replace an existing file (its archive is lost)",
+                     options.Force);
+        break;
+    case TCommand::Read:
+        DeclareRead(app, options.Read);
+        break;
+    case TCommand::Show:
+        DeclareShow(app, options);
+        break;
+    }
+    cli::AddFlag(app, "-h,--help", "this text", options.Help);
 }
 
 bool CheckOperands(TCtlOptions& options, const std::vector<std::string>& operands,
@@ -149,47 +206,21 @@ std::optional<TCtlOptions> ParseCommandLine(const std::vector<std::string>& args
         options.Help = options.MainHelp = true;
         return options;
     }
-    bool known = false;
-    for (const auto& c : Commands)
-        if (args[0] == c.Name) {
-            options.Command = c.Command;
-            known = true;
-        }
-    if (!known) {
+    if (!IsCommand(args[0])) {
         error = "unknown command '" + args[0] + "'";
         return std::nullopt;
     }
+    for (const auto& c : Commands)
+        if (args[0] == c.Name)
+            options.Command = c.Command;
+    CLI::App app;
     std::vector<std::string> operands;
-    bool optionsEnd = false;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        std::string_view arg = args[i];
-        if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
-            operands.emplace_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnd = true;
-            continue;
-        }
-        const auto equals = arg.find('=');
-        const std::string_view name = arg.substr(0, equals);
-        if (TakesValue(options.Command, name)) {
-            std::string_view value;
-            if (equals != std::string_view::npos)
-                value = arg.substr(equals + 1);
-            else if (i + 1 < args.size())
-                value = args[++i];
-            else
-                return error = std::string(name) + " needs a value", std::nullopt;
-            const bool applied = options.Command == TCommand::Show
-                                     ? ApplyShowOption(name, value, options, error)
-                                     : ApplyReadOption(name, value, options.Read, error);
-            if (!applied)
-                return std::nullopt;
-        } else if (equals != std::string_view::npos || !ApplyFlag(name, options)) {
-            error = "unknown option '" + std::string(arg) + "'";
-            return std::nullopt;
-        }
+    Declare(app, options, operands);
+    try {
+        cli::ParseArguments(app, {args.begin() + 1, args.end()});
+    } catch (const std::invalid_argument& e) {
+        error = e.what();
+        return std::nullopt;
     }
     if (options.Help)
         return options;
@@ -199,10 +230,7 @@ std::optional<TCtlOptions> ParseCommandLine(const std::vector<std::string>& args
 }
 
 const char* CommandName(TCommand command) {
-    for (const auto& c : Commands)
-        if (c.Command == command)
-            return c.Name.data();
-    return "";
+    return TextOf(command).Name.data();
 }
 
 bool IsCommand(const std::string& word) {
@@ -212,77 +240,37 @@ bool IsCommand(const std::string& word) {
     return false;
 }
 
-const char* MainUsage() {
-    return "Usage: kve17ctl COMMAND [OPTIONS]\n"
-           "\n"
-           "Reads the event archive of KVE-17 devices into archive files (.dat, 7940 bytes).\n"
-           "\n"
-           "Commands:\n"
-           "  ports                      list the serial ports: name and device path\n"
-           "  create FILE [--force]      create a fresh archive file\n"
-           "  read --port P --device N FILE\n"
-           "                             read a device's archive into an archive file\n"
-           "  show FILE [OPTIONS]        list the stored records, newest first\n"
-           "\n"
-           "'kve17ctl COMMAND --help' describes a command.\n"
-           "Exit status: 0 on success, 1 when the operation failed, 2 on a usage error.\n";
+std::string MainUsage() {
+    std::string text = "Usage: kve17ctl COMMAND [OPTIONS]\n"
+                       "\n"
+                       "Reads the event archive of KVE-17 devices into archive files (.dat, 7940 "
+                       "bytes).\n"
+                       "\n"
+                       "Commands:\n";
+    constexpr std::size_t column = 27;
+    for (const auto& c : Commands) {
+        std::string line = "  " + std::string(c.Synopsis);
+        line += c.Synopsis.size() < column ? std::string(column - c.Synopsis.size(), ' ')
+                                           : "\n" + std::string(column + 2, ' ');
+        text += line + std::string(c.Summary) + "\n";
+    }
+    return text + "\n"
+                  "'kve17ctl COMMAND --help' describes a command.\n"
+                  "Exit status: 0 on success, 1 when the operation failed, 2 on a usage error.\n";
 }
 
-const char* CommandUsage(TCommand command) {
-    switch (command) {
-    case TCommand::Ports:
-        return "Usage: kve17ctl ports\n"
-               "\n"
-               "Lists the serial ports the program offers, one a line: name, a tab, device "
-               "path.\n";
-    case TCommand::Create:
-        return "Usage: kve17ctl create FILE [--force]\n"
-               "\n"
-               "Creates a fresh archive file. A name without extension gets \".dat\"; any\n"
-               "other extension is refused. An existing file is kept unless --force is given.\n"
-               "\n"
-               "  --force     replace an existing file (its archive is lost)\n"
-               "  -h, --help  this text\n";
-    case TCommand::Read:
-        return "Usage: kve17ctl read --port NAME|PATH --device N [OPTIONS] FILE\n"
-               "\n"
-               "Reads the archive of device N into the archive FILE: the whole archive into a\n"
-               "fresh file, only the records added since into a file that holds a reading.\n"
-               "\n"
-               "  --port NAME|PATH  port name (COM3) or device path (/dev/ttyUSB0), as given\n"
-               "  --device N        device number, 1 to 31\n"
-               "  --baud RATE       110 300 600 1200 2400 4800 9600 14400 19200 38400 56000\n"
-               "                    57600 115200 (default 9600)\n"
-               "  --parity N|O|E    none, odd or even parity (default N)\n"
-               "  --stop 1|2        stop bits (default 2)\n"
-               "  --delay-tx MS     pause before every request, milliseconds (default 25)\n"
-               "  --trace           every frame sent and received, in hex with a time stamp,\n"
-               "                    to stderr\n"
-               "  -h, --help        this text\n"
-               "\n"
-               "Messages go to stderr, a progress line too when it is a terminal; a summary\n"
-               "goes to stdout. Exit status 1 when the port, the device or the file failed.\n";
-    case TCommand::Show:
-        return "Usage: kve17ctl show FILE [OPTIONS]\n"
-               "\n"
-               "Lists the records of an archive file from the newest to the oldest, up to the\n"
-               "end markers, with the columns of the viewer: number, date, time, code and\n"
-               "detail (decimal and hex), and \"недостоверна\" for a record marked invalid.\n"
-               "Slots never written are left out. Two-digit years are taken as 2001 to 2099.\n"
-               "\n"
-               "  --since DATE       records of DATE and later (dd.mm.yy or yyyy-mm-dd)\n"
-               "  --until DATE       records of DATE and earlier\n"
-               "  --code N[,N...]    records with these codes only (may be repeated)\n"
-               "  --invalid          records marked invalid only\n"
-               "  --csv              CSV (RFC 4180, UTF-8, CRLF) with a header row\n"
-               "  --separator ;|,    the CSV separator (default ',')\n"
-               "  --json             a JSON array of records: number, offset, date, time,\n"
-               "                     code, detail, invalid\n"
-               "  -h, --help         this text\n"
-               "\n"
-               "A date bound leaves out records without a readable date.\n";
-    }
-    return "";
+std::string CommandUsage(TCommand command) {
+    const TCommandText& c = TextOf(command);
+    TCtlOptions options;
+    options.Command = command;
+    std::vector<std::string> operands;
+    CLI::App app;
+    Declare(app, options, operands);
+    std::string text = "Usage: kve17ctl " + std::string(c.Usage) + "\n\n" + std::string(c.About) +
+                       "\n" + cli::OptionTable(app);
+    if (!c.Footer.empty())
+        text += "\n" + std::string(c.Footer);
+    return text;
 }
 
 } // namespace kve17::ctl
