@@ -11,6 +11,7 @@
 #include <QDateEdit>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -37,6 +38,7 @@ namespace {
 
 constexpr int ReloadDelayMs = 150; // lets a save finish its rename before the file is read
 constexpr QSize WindowSize{900, 640};
+constexpr int ColumnPadding = 24; // room for the sort arrow and the cell margins
 const QDate FirstDate{2001, 1, 1};
 const QDate LastDate{2099, 12, 31};
 
@@ -188,7 +190,25 @@ void TArchiveViewer::BuildBody() {
 
     Counts = new QLabel(this);
     statusBar()->addPermanentWidget(Counts, 1);
-    Table->resizeColumnsToContents();
+    SizeColumns();
+}
+
+void TArchiveViewer::SizeColumns() {
+    // The widest text each column can hold, so a refresh never needs wider columns.
+    const std::array<QString, ColumnCount> widest = {
+        QStringLiteral("9999"),       QStringLiteral("00.00.00"),
+        QStringLiteral("00:00:00"),   QStringLiteral("255 (0xFF)"),
+        QStringLiteral("255 (0xFF)"), QString::fromUtf8(InvalidText.data(), InvalidText.size())};
+    QFont bold = Table->font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    for (int column = 0; column < ColumnCount; ++column) {
+        const QString title = Model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+        const int text =
+            std::max(metrics.horizontalAdvance(widest[static_cast<std::size_t>(column)]),
+                     metrics.horizontalAdvance(title));
+        Table->setColumnWidth(column, text + ColumnPadding);
+    }
 }
 
 void TArchiveViewer::Watch() {

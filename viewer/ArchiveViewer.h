@@ -71,6 +71,7 @@ private:
     void BuildActions();
     QWidget* BuildFilters();
     void BuildBody();
+    void SizeColumns();
     void Watch();
     void ApplyFilter();
     void UpdateCounts();

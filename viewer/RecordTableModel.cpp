@@ -84,7 +84,7 @@ QVariant TRecordTableModel::data(const QModelIndex& index, int role) const {
     case Qt::ForegroundRole:
         return row.Listed.Invalid ? QVariant(QBrush(InvalidForeground)) : QVariant();
     case Qt::FontRole:
-        if (added || (row.Listed.Invalid && index.column() == ColState)) {
+        if (row.Listed.Invalid && index.column() == ColState) {
             QFont font;
             font.setBold(true);
             return font;

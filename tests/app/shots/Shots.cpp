@@ -1,6 +1,7 @@
 // Pictures of the main window for looking at: idle, with the "Файл" menu open, during a reading
-// of a simulated device (label and progress bar shown), and the viewer on the file read. Run under
-// a real X server (xvfb-run) or offscreen; writes PNG files into the folder given.
+// of a simulated device (label and progress bar shown), and the viewer on the file read (per
+// day, per code, after a second reading with its new records marked, the invalid records). Run
+// under a real X server (xvfb-run) or offscreen; writes PNG files into the folder given.
 #include "app/Application.h"
 #include "app/Obr_armb.h"
 #include "app/QtOperatorPrompt.h"
@@ -8,6 +9,7 @@
 #include "tools/sim/SimLine.h"
 #include "viewer/ArchiveViewer.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QMenu>
@@ -15,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSortFilterProxyModel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -104,6 +107,24 @@ int main(int argc, char** argv) {
     viewer->ChartMode->setCurrentIndex(1);
     QTest::qWait(300);
     ok = Save(viewer->grab(), folder, "viewer-codes.png") && ok;
+    viewer->ChartMode->setCurrentIndex(0);
+
+    // Another reading into the open file: the viewer marks what it added.
+    line.Grow(1, 6, 5);
+    prompt.Files.push_back(file);
+    QTest::mouseClick(form.Button2, Qt::LeftButton);
+    if (!QTest::qWaitFor([&form] { return !form.Reading(); }, 60000))
+        return 1;
+    const auto marked = [viewer] {
+        return viewer->Proxy->index(0, 0).data(TRecordTableModel::AddedRole).toBool();
+    };
+    if (!QTest::qWaitFor(marked, 10000))
+        return 1;
+    QTest::qWait(300);
+    ok = Save(viewer->grab(), folder, "viewer-new-records.png") && ok;
+    viewer->InvalidBox->setChecked(true);
+    QTest::qWait(300);
+    ok = Save(viewer->grab(), folder, "viewer-invalid.png") && ok;
     viewer->close();
 
     // The boxes and the file dialog as the operator gets them from the desktop prompt.
