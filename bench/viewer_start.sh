@@ -14,6 +14,7 @@ for _ in $(seq "$runs"); do
     pid=$!
     deadline=$((start + 10000000000))
     until xwininfo -root -tree 2>/dev/null | grep -q 'Просмотр архива'; do
+        kill -0 "$pid" 2>/dev/null || { wait "$pid" || echo "the program ended: $?" >&2; exit 1; }
         [ "$(date +%s%N)" -lt "$deadline" ] || { echo "no viewer within 10 s" >&2; kill "$pid"; exit 1; }
         sleep 0.002
     done
