@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
@@ -243,6 +244,14 @@ void TForm1::ViewArchiveClick() {
 }
 
 TArchiveViewer* TForm1::OpenViewer(const QString& path) {
+    // A file already shown is brought forward rather than opened twice.
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    for (TArchiveViewer* open : findChildren<TArchiveViewer*>())
+        if (open->Source().WatchedPath() == absolute) {
+            open->raise();
+            open->activateWindow();
+            return open;
+        }
     QString error;
     TArchiveViewer* viewer = TArchiveViewer::OpenFile(path, this, error);
     if (viewer == nullptr) {

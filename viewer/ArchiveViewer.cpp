@@ -236,9 +236,9 @@ void TArchiveViewer::ReloadSource() {
         statusBar()->showMessage(error);
         return;
     }
+    statusBar()->clearMessage();
     if (!changed)
         return;
-    statusBar()->clearMessage();
     Model->Refresh();
     SetDateRange();
     ApplyFilter();

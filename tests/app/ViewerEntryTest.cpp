@@ -63,7 +63,8 @@ TEST_F(ViewerEntry, CtrlOAsksForTheFileAndShowsItsRecords) {
 TEST_F(ViewerEntry, FilesFromTheCommandLineOpenAViewerEach) {
     const std::string second = TempPath("b.dat");
     ASSERT_TRUE(ReadEvents(second, 40).Saved);
-    form->OpenViewers({QString::fromStdString(file), QString::fromStdString(second)});
+    form->OpenViewers({QString::fromStdString(file), QString::fromStdString(second),
+                       QString::fromStdString(file)}); // the same file twice: one viewer
     ASSERT_EQ(Viewers().size(), 2);
     EXPECT_TRUE(prompt.Shown.empty());
 }
