@@ -6,6 +6,7 @@
 #include "dialogs/DialogStyle.h"
 #include "dialogs/Obrport.h"
 #include "serial/ComPort1Settings.h"
+#include "serial/StopSignals.h"
 #include "viewer/ArchiveViewer.h"
 
 #include <QAction>
@@ -290,7 +291,8 @@ void TForm1::ReadingEnded(std::exception_ptr failure) {
         ProgressBar1->hide();
     }
     SetCommandsEnabled(true);
-    if (failure)
+    // A reading given up for a stop signal is no fault to show: the program is ending.
+    if (failure && StopSignal() == 0)
         ShowApplicationException(failure);
     if (closePending_) {
         closePending_ = false;

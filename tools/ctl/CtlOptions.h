@@ -21,6 +21,7 @@ struct TReadOptions {
     int Stop = 2;
     int DelayTx = 25;
     bool Trace = false;
+    bool Echo = false; // the adapter echoes what is sent
 };
 
 struct TCtlOptions {
