@@ -3,6 +3,7 @@
 #include "archive/ArchiveFile.h"
 #include "archive/ArchiveListing.h"
 #include "archive/ArchiveOps.h"
+#include "archive/RecordExport.h"
 #include "link/Comportclass.h"
 #include "serial/Comport.h"
 #include "serial/PortDirectory.h"
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <iostream>
 #include <unistd.h>
 
 namespace kve17::ctl {
@@ -54,6 +56,18 @@ int Summarize(const TCtlOptions& options, const std::vector<TDeviceOutcome>& out
                     ModeName(outcomes.front().Mode), outcomes.front().Device,
                     outcomes.front().StoredRecords, outcomes.front().NewRecords);
     return ok ? ExitOk : ExitFailed;
+}
+
+// The table's columns in fixed widths: "   1  21.03.24  20:33:20  3 (0x03)    208 (0xD0)".
+std::string PlainLine(const std::array<std::string, ColumnCount>& texts) {
+    char line[128];
+    std::snprintf(line, sizeof line, "%4s  %-8s  %-8s  %-10s  %-10s  %s", texts[ColNumber].c_str(),
+                  texts[ColDate].empty() ? "-" : texts[ColDate].c_str(),
+                  texts[ColTime].empty() ? "-" : texts[ColTime].c_str(), texts[ColCode].c_str(),
+                  texts[ColDetail].c_str(), texts[ColState].c_str());
+    std::string text(line);
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
 }
 
 int ReadOver(IComPort& port, const TCtlOptions& options, TConsolePrompt& prompt) {
@@ -182,20 +196,20 @@ int RunShow(const TCtlOptions& options) {
         return ExitFailed;
     }
     file.Close();
-    const auto records = ListArchive(image);
-    if (options.Csv)
-        std::printf("n,offset,time,code,detail,invalid\n");
-    int n = 0;
-    for (const TListedRecord& r : records) {
-        const std::string time = RecordTimeString(r.Record);
-        if (options.Csv)
-            std::printf("%d,%d,%s,%d,%d,%d\n", ++n, r.Offset, time.c_str(), r.Record.Code,
-                        r.Record.Detail, r.Invalid ? 1 : 0);
-        else
-            std::printf("%4d  %-17s  code %3d  detail %3d%s\n", ++n,
-                        time.empty() ? "-" : time.c_str(), r.Record.Code, r.Record.Detail,
-                        r.Invalid ? "  invalid" : "");
-    }
+    const auto rows = ListRows(image);
+    const auto shown = FilterRows(rows, options.Filter);
+    if (options.Json)
+        WriteJson(std::cout, rows, shown);
+    else if (options.Csv)
+        WriteCsv(std::cout, rows, shown, options.Separator);
+    else
+        for (int i : shown) {
+            const auto texts = RowTexts(rows[static_cast<std::size_t>(i)]);
+            std::cout << PlainLine(texts) << '\n';
+        }
+    std::cout.flush();
+    if (!std::cout)
+        return ExitFailed;
     return std::fflush(stdout) == 0 && !std::ferror(stdout) ? ExitOk : ExitFailed;
 }
 

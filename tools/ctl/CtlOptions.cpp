@@ -40,12 +40,13 @@ constexpr TCommandText Commands[] = {
      "Messages go to stderr, a progress line too when it is a terminal; a summary\n"
      "goes to stdout. Exit status 1 when the port, the device or the file failed\n"
      "(with --dir: when any device failed).\n"},
-    {"show", TCommand::Show, "show FILE [--csv]", "list the stored records, newest first",
-     "show FILE [--csv]",
+    {"show", TCommand::Show, "show FILE [OPTIONS]", "list the stored records, newest first",
+     "show FILE [OPTIONS]",
      "Lists the records of an archive file from the newest to the oldest, up to the\n"
-     "end markers: time stamp, code, detail, and whether the record is marked\n"
-     "invalid. Slots never written are left out.\n",
-     ""},
+     "end markers, with the columns of the viewer: number, date, time, code and\n"
+     "detail (decimal and hex), and \"недостоверна\" for a record marked invalid.\n"
+     "Slots never written are left out. Two-digit years are taken as 2001 to 2099.\n",
+     "A date bound leaves out records without a readable date.\n"},
     {"scan", TCommand::Scan, "scan --port P", "list the devices that answer on a line",
      "scan --port NAME|PATH [OPTIONS]",
      "Asks every address of LIST once for its newest archive block, with a reply\n"
@@ -172,6 +173,41 @@ void DeclareScan(CLI::App& app, TReadOptions& read) {
     DeclareLine(app, read);
 }
 
+void DeclareShow(CLI::App& app, TCtlOptions& options) {
+    using cli::AddValue;
+    const auto day = [](const char* name, std::optional<TDay>& bound) {
+        return [name, &bound](std::string_view v) {
+            const auto parsed = ParseDay(v);
+            if (!parsed)
+                throw std::invalid_argument(std::string(name) +
+                                            " must be a date dd.mm.yy or yyyy-mm-dd");
+            bound = *parsed;
+        };
+    };
+    AddValue(app, "--since", "DATE", "records of DATE and later (dd.mm.yy or yyyy-mm-dd)",
+             day("--since", options.Filter.Since));
+    AddValue(app, "--until", "DATE", "records of DATE and earlier",
+             day("--until", options.Filter.Until));
+    AddValue(app, "--code", "N[,N...]", "records with these codes only (may be repeated)",
+             [&](std::string_view v) {
+                 const auto codes = ParseCodes(v);
+                 if (!codes)
+                     Refuse("--code must be codes from 0 to 255, separated by commas");
+                 options.Filter.Codes.insert(codes->begin(), codes->end());
+             });
+    cli::AddFlag(app, "--invalid", "records marked invalid only", options.Filter.OnlyInvalid);
+    cli::AddFlag(app, "--csv", "CSV (RFC 4180, UTF-8, CRLF) with a header row", options.Csv);
+    AddValue(app, "--separator", ";|,", "the CSV separator (default ',')", [&](std::string_view v) {
+        if (v != ";" && v != ",")
+            Refuse("--separator must be ';' or ','");
+        options.Separator = v[0];
+        options.SeparatorGiven = true;
+    });
+    cli::AddFlag(app, "--json",
+                 "a JSON array of records: number, offset, date, time,\ncode, detail, invalid",
+                 options.Json);
+}
+
 // Every option of a command, in the order its help lists them; the operands go to `operands`.
 void Declare(CLI::App& app, TCtlOptions& options, std::vector<std::string>& operands) {
     cli::PrepareApp(app);
@@ -187,7 +223,7 @@ void Declare(CLI::App& app, TCtlOptions& options, std::vector<std::string>& oper
         DeclareRead(app, options.Read);
         break;
     case TCommand::Show:
-        cli::AddFlag(app, "--csv", "comma-separated values with a header row", options.Csv);
+        DeclareShow(app, options);
         break;
     case TCommand::Scan:
         DeclareScan(app, options.Read);
@@ -213,6 +249,10 @@ std::string OperandFault(TCtlOptions& options, const std::vector<std::string>& o
         if (read.Devices.empty())
             options.Read.Devices = cli::AddressList("--device", "1-31");
     }
+    if (options.Csv && options.Json)
+        return "--csv and --json exclude each other";
+    if (options.SeparatorGiven && !options.Csv)
+        return "--separator goes with --csv";
     if (options.Command != TCommand::Read)
         return "";
     if (read.Port.empty() || read.Devices.empty())

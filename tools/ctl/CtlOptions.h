@@ -1,6 +1,7 @@
 // The command line of kve17ctl: sub-command, options and operands, checked before anything runs.
 #pragma once
 
+#include "archive/RecordTable.h"
 #include "serial/ComTypes.h"
 
 #include <optional>
@@ -33,8 +34,12 @@ struct TCtlOptions {
     bool Help = false;
     bool MainHelp = false; // help asked before any command
     std::string File;
-    bool Force = false; // create
-    bool Csv = false;   // show
+    bool Force = false;   // create
+    bool Csv = false;     // show
+    bool Json = false;    // show
+    char Separator = ','; // show --csv
+    bool SeparatorGiven = false;
+    TRecordFilter Filter; // show
     TReadOptions Read;
 };
 
