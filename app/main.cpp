@@ -7,14 +7,34 @@
 #include "app/QtOperatorPrompt.h"
 #include "dialogs/Obrnastr.h"
 #include "dialogs/Obrport.h"
+#include "serial/StandardDescriptors.h"
+#include "serial/StopSignals.h"
 
+#include <QSocketNotifier>
+#include <QWidget>
 #include <memory>
 
 namespace {
 
 using namespace kve17;
 
-void Run(QtOperatorPrompt& prompt) {
+// A stop signal closes the open message boxes and the main window, which waits for a reading to
+// give up; the port is then closed as on any exit.
+void CloseOnStopSignal(QObject& owner) {
+    if (StopSignalFd() < 0)
+        return;
+    auto* notifier = new QSocketNotifier(StopSignalFd(), QSocketNotifier::Read, &owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, &owner, [notifier] {
+        notifier->setEnabled(false);
+        while (QWidget* modal = QApplication::activeModalWidget())
+            if (!modal->close())
+                break;
+        if (Form1 != nullptr)
+            Form1->close();
+    });
+}
+
+void Run(QtOperatorPrompt& prompt, const QStringList& files) {
     auto form1 = std::make_unique<TForm1>(prompt, TPortDirectory());
     Form1 = form1.get();
     prompt.SetMainWindow(Form1);
@@ -26,6 +46,8 @@ void Run(QtOperatorPrompt& prompt) {
     Form1->SetPortDialog(FormPort);
 
     Form1->show();
+    // Each archive file named on the command line opens in a viewer of its own.
+    Form1->OpenViewers(files);
     TApplication::exec();
 
     // The dialogs hold references into the main window's link, so they go first.
@@ -39,13 +61,18 @@ void Run(QtOperatorPrompt& prompt) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (!EnsureStandardDescriptors())
+        return 1;
     TApplication app(argc, argv);
+    InstallStopSignals();
+    CloseOnStopSignal(app);
     QtOperatorPrompt prompt;
     try {
-        Run(prompt);
+        Run(prompt, TApplication::arguments().mid(1));
     } catch (const std::exception& error) {
         // A failure during start-up is shown like any other; the program then ends normally.
         app.ShowException(error);
     }
+    RaiseStopSignal();
     return 0;
 }

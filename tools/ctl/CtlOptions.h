@@ -1,6 +1,7 @@
 // The command line of kve17ctl: sub-command, options and operands, checked before anything runs.
 #pragma once
 
+#include "archive/RecordTable.h"
 #include "serial/ComTypes.h"
 
 #include <optional>
@@ -9,17 +10,23 @@
 
 namespace kve17::ctl {
 
-enum class TCommand { Ports, Create, Read, Show };
+enum class TCommand { Ports, Create, Read, Show, Scan };
 
+// The line and the devices of a reading or a scan.
 struct TReadOptions {
     std::string Port;
-    int Device = 0; // 1 to 31
+    std::vector<int> Devices; // 1 to 31, ascending
     int Baud = 9600;
     TBaudRate Rate = br9600;
     char Parity = 'N';
     int Stop = 2;
     int DelayTx = 25;
     bool Trace = false;
+    bool Echo = false;   // the adapter echoes what is sent
+    std::string Dir;     // a reading of many devices: one file each in this folder
+    bool Json = false;   // the summary as JSON on stdout
+    int WaitSeconds = 0; // how long to wait for a port another reader holds
+    int TimeoutMs = 0;   // a scan's reply time-out; 0 to fit it to the line speed
 };
 
 struct TCtlOptions {
@@ -27,8 +34,12 @@ struct TCtlOptions {
     bool Help = false;
     bool MainHelp = false; // help asked before any command
     std::string File;
-    bool Force = false; // create
-    bool Csv = false;   // show
+    bool Force = false;   // create
+    bool Csv = false;     // show
+    bool Json = false;    // show
+    char Separator = ','; // show --csv
+    bool SeparatorGiven = false;
+    TRecordFilter Filter; // show
     TReadOptions Read;
 };
 
@@ -36,8 +47,8 @@ struct TCtlOptions {
 std::optional<TCtlOptions> ParseCommandLine(const std::vector<std::string>& args,
                                             std::string& error);
 
-const char* MainUsage();
-const char* CommandUsage(TCommand command);
+std::string MainUsage();
+std::string CommandUsage(TCommand command);
 const char* CommandName(TCommand command);
 bool IsCommand(const std::string& word);
 

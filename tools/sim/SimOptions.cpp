@@ -1,6 +1,9 @@
 #include "tools/sim/SimOptions.h"
 
+#include "tools/cli/CommandLine.h"
+
 #include <charconv>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 
@@ -44,6 +47,11 @@ Line
   --parity N|E|O|M|S     count a parity bit: 11 bits a character (a pty keeps no parity, so
                          it cannot tell; two stop bits it can)
   --no-pacing            answer at once instead of at the line's rate
+  --echo                 every byte sent to the line comes back at once, before the reply, as
+                         from an echoing RS-485 adapter
+  --tcp [HOST:]PORT      also serve the line over raw TCP on HOST (default 127.0.0.1) and PORT
+                         (0: a free one), one client at a time; the second line on standard
+                         output is "tcp://HOST:PORT"
   --name COMn            the port name to link (default: the lowest free one)
   --port-dir DIR         the link directory (default $XDG_RUNTIME_DIR/kve17/ports)
   -h, --help             this text
@@ -56,47 +64,16 @@ exception 1. Bad checksums, broadcasts, 69, 70 and absent addresses get no reply
 Exit status: 0 after a signal, 1 when the line cannot be set up, 2 for bad options.
 )";
 
-[[noreturn]] void Bad(std::string_view option, std::string_view value, std::string_view why) {
-    throw std::invalid_argument(std::string(option) + " '" + std::string(value) +
-                                "': " + std::string(why));
-}
-
-std::optional<long long> Number(std::string_view text) {
-    long long value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size() || text.empty())
-        return std::nullopt;
-    return value;
-}
-
-int NumberIn(std::string_view option, std::string_view text, long long low, long long high) {
-    const auto value = Number(text);
-    if (!value || *value < low || *value > high)
-        Bad(option, text,
-            "expected a number from " + std::to_string(low) + " to " + std::to_string(high));
-    return static_cast<int>(*value);
-}
+using cli::Bad;
+using cli::Number;
+using cli::NumberIn;
 
 // "1-5,7" -> addresses 1 to 5 and 7.
 std::array<bool, LastAddress + 1> AddressList(std::string_view option, std::string_view text) {
     std::array<bool, LastAddress + 1> set{};
-    std::string_view rest = text;
-    while (true) {
-        const auto comma = rest.find(',');
-        const std::string_view item = rest.substr(0, comma);
-        const auto dash = item.find('-');
-        const int first = NumberIn(option, item.substr(0, dash), FirstAddress, LastAddress);
-        const int last = dash == std::string_view::npos
-                             ? first
-                             : NumberIn(option, item.substr(dash + 1), FirstAddress, LastAddress);
-        if (last < first)
-            Bad(option, text, "a range must go upward");
-        for (int a = first; a <= last; ++a)
-            set[static_cast<std::size_t>(a)] = true;
-        if (comma == std::string_view::npos)
-            return set;
-        rest.remove_prefix(comma + 1);
-    }
+    for (const int a : cli::AddressList(option, text))
+        set[static_cast<std::size_t>(a)] = true;
+    return set;
 }
 
 std::pair<std::string_view, std::string_view> SplitAt(std::string_view text, char at) {
@@ -193,6 +170,20 @@ std::string ParseName(std::string_view option, std::string_view text) {
     return std::string(text);
 }
 
+void ParseTcp(std::string_view option, std::string_view text, SimOptions& options) {
+    const auto colon = text.rfind(':');
+    if (colon != std::string_view::npos) {
+        std::string_view host = text.substr(0, colon);
+        if (host.starts_with('[') && host.ends_with(']'))
+            host = host.substr(1, host.size() - 2);
+        if (host.empty())
+            Bad(option, text, "expected [HOST:]PORT");
+        options.tcpHost = std::string(host);
+    }
+    options.tcpPort =
+        NumberIn(option, text.substr(colon == std::string_view::npos ? 0 : colon + 1), 0, 65535);
+}
+
 bool ParseParity(std::string_view option, std::string_view text) {
     if (text == "N" || text == "n")
         return false;
@@ -226,52 +217,31 @@ SimOptions::SimOptions() {
 
 SimOptions ParseSimOptions(std::span<const std::string_view> args) {
     SimOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        auto [option, value] = SplitAt(args[i], '=');
-        const bool inlineValue = args[i].find('=') != std::string_view::npos;
-        const auto takeValue = [&, option = option]() -> std::string_view {
-            if (inlineValue)
-                return value;
-            if (i + 1 >= args.size())
-                throw std::invalid_argument(std::string(option) + ": a value is missing");
-            return args[++i];
-        };
-        const auto noValue = [&, option = option] {
-            if (inlineValue)
-                throw std::invalid_argument(std::string(option) + " takes no value");
-        };
-        if (option == "-h" || option == "--help") {
-            noValue();
-            options.help = true;
-        } else if (option == "--no-pacing") {
-            noValue();
-            options.line.pacing = false;
-        } else if (option == "--devices") {
-            options.present = AddressList(option, takeValue());
-        } else if (option == "--seed") {
-            options.seed = static_cast<std::uint32_t>(NumberIn(option, takeValue(), 0, 0x7FFFFFFF));
-        } else if (option == "--young") {
-            ParseYoung(option, takeValue(), options);
-        } else if (option == "--archive") {
-            ParseArchive(option, takeValue(), options);
-        } else if (option == "--grow") {
-            options.grow = NumberIn(option, takeValue(), 0, RecordCount);
-        } else if (option == "--fault") {
-            ParseFault(option, takeValue(), options);
-        } else if (option == "--baud") {
-            options.line.baud = NumberIn(option, takeValue(), 50, 4'000'000);
-        } else if (option == "--parity") {
-            options.line.parity = ParseParity(option, takeValue());
-        } else if (option == "--name") {
-            options.name = ParseName(option, takeValue());
-        } else if (option == "--port-dir") {
-            options.portDir = std::string(takeValue());
-        } else if (option == "--dump-dir") {
-            options.dumpDir = std::string(takeValue());
-        } else {
-            throw std::invalid_argument("unknown option '" + std::string(args[i]) + "'");
-        }
-    }
+    CLI::App app;
+    cli::PrepareApp(app);
+    const auto value = [&app](const std::string& name, std::function<void(std::string_view)> set) {
+        cli::AddValue(app, name, "", "", std::move(set));
+    };
+    bool noPacing = false;
+    cli::AddFlag(app, "-h,--help", "", options.help);
+    cli::AddFlag(app, "--no-pacing", "", noPacing);
+    cli::AddFlag(app, "--echo", "", options.line.echo);
+    value("--tcp", [&](auto v) { ParseTcp("--tcp", v, options); });
+    value("--devices", [&](auto v) { options.present = AddressList("--devices", v); });
+    value("--seed", [&](auto v) {
+        options.seed = static_cast<std::uint32_t>(NumberIn("--seed", v, 0, 0x7FFFFFFF));
+    });
+    value("--young", [&](auto v) { ParseYoung("--young", v, options); });
+    value("--archive", [&](auto v) { ParseArchive("--archive", v, options); });
+    value("--grow", [&](auto v) { options.grow = NumberIn("--grow", v, 0, RecordCount); });
+    value("--fault", [&](auto v) { ParseFault("--fault", v, options); });
+    value("--baud", [&](auto v) { options.line.baud = NumberIn("--baud", v, 50, 4'000'000); });
+    value("--parity", [&](auto v) { options.line.parity = ParseParity("--parity", v); });
+    value("--name", [&](auto v) { options.name = ParseName("--name", v); });
+    value("--port-dir", [&](auto v) { options.portDir = v; });
+    value("--dump-dir", [&](auto v) { options.dumpDir = v; });
+    cli::ParseArguments(app, {args.begin(), args.end()});
+    options.line.pacing = !noPacing;
     CheckPresent(options);
     return options;
 }
