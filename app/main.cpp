@@ -12,11 +12,26 @@
 
 #include <QSocketNotifier>
 #include <QWidget>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace {
 
 using namespace kve17;
+
+constexpr const char* UsageText =
+    "Usage: kve17-archive [FILE.dat]...\n"
+    "\n"
+    "The desktop program for the event archives of KVE-17 devices: choose the device and the\n"
+    "COM port, create an archive file, read the device's archive into it, and view archive\n"
+    "files. Each FILE.dat given opens in a viewer of its own.\n"
+    "\n"
+    "  -h, --help     this text\n"
+    "      --version  the program's version\n"
+    "\n"
+    "Every start begins with the built-in settings: device 1, 9600 baud, no parity, two stop\n"
+    "bits, and the port closed until the COM port dialog is accepted.\n";
 
 // A stop signal closes the open message boxes and the main window, which waits for a reading to
 // give up; the port is then closed as on any exit.
@@ -63,6 +78,15 @@ void Run(QtOperatorPrompt& prompt, const QStringList& files) {
 int main(int argc, char** argv) {
     if (!EnsureStandardDescriptors())
         return 1;
+    // Answered before the application object exists, so they need no display.
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(UsageText, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("kve17-archive %s\n", KVE17_VERSION);
+        return 0;
+    }
     TApplication app(argc, argv);
     InstallStopSignals();
     CloseOnStopSignal(app);

@@ -40,6 +40,8 @@ if $full; then
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DKVE17_SANITIZE=ON
     bash scripts/fuzz.sh "${KVE17_FUZZ_SECONDS:-30}"
+    # The Debian package, from the first build: installed, checked and removed again.
+    bash scripts/package-check.sh build
 fi
 
 echo "test.sh: $passed passed, $failed failed"

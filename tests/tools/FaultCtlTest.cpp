@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -290,3 +291,28 @@ TEST(CtlFifo, ShowAndTheSimulatorRefuseAFifoAtOnce) {
 
 } // namespace
 } // namespace kve17::test
+
+// --- A port the user may not open: the program's own message, and one line naming the group
+// that owns the device.
+
+void BecomeNobody() {
+    // setgroups first: afterwards the process may no longer change its groups.
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+        ::_exit(99);
+}
+
+TEST(CtlPermission, RefusedPortNamesTheGroupThatOwnsIt) {
+    if (::getuid() != 0)
+        GTEST_SKIP() << "needs root to hand the device to a group and drop to another user";
+    const group* dialout = ::getgrnam("dialout");
+    if (dialout == nullptr)
+        GTEST_SKIP() << "this system has no group dialout";
+    Pty pty;
+    ASSERT_EQ(::chown(pty.SlavePath().c_str(), 0, dialout->gr_gid), 0);
+    ASSERT_EQ(::chmod(pty.SlavePath().c_str(), 0660), 0);
+    ChildProcess ctl(ReadArgs(pty.SlavePath(), "/nonexistent/a.dat"), BecomeNobody);
+    const Finished run = Finish(ctl);
+    EXPECT_EQ(run.Status, 1) << run.Err;
+    EXPECT_NE(run.Err.find("Unable to open com port (Error: 13)"), std::string::npos) << run.Err;
+    EXPECT_NE(run.Err.find("join the group 'dialout' that owns it"), std::string::npos) << run.Err;
+}

@@ -6,6 +6,7 @@
 #include "link/LinkTexts.h"
 #include "serial/ComPort1Settings.h"
 #include "serial/EComPort.h"
+#include "serial/PortDirectory.h"
 #include "serial/PortTarget.h"
 #include "serial/StopSignals.h"
 
@@ -13,6 +14,8 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <grp.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace kve17::ctl {
@@ -68,6 +71,22 @@ TDeviceOutcome ReadTarget(TComPortClass& link, TConsolePrompt& prompt, IReadingV
              !prompt.CloseRequested();
     out.Result = out.Ok ? std::string(ReadingDoneText) : FailureText(result, prompt);
     return out;
+}
+
+// A device the user may not open: name the group that owns it, the one to join.
+void SayPermissionHint(const std::string& port) {
+    if (IsNetworkTarget(port))
+        return;
+    std::string device = port;
+    if (port.find('/') == std::string::npos)
+        device = std::string(TargetWithoutOptions(TPortDirectory().Resolve(port).value_or("")));
+    struct stat status {};
+    if (device.empty() || ::stat(device.c_str(), &status) != 0)
+        return;
+    const group* owner = ::getgrgid(status.st_gid);
+    const std::string name = owner != nullptr ? owner->gr_name : std::to_string(status.st_gid);
+    Fail("you may not open " + device + ": join the group '" + name +
+         "' that owns it (sudo usermod -aG " + name + " $USER) and log in again");
 }
 
 } // namespace
@@ -130,6 +149,8 @@ std::optional<std::string> OpenLine(IComPort& port, TComPortClass& link, const T
         link.ShowError(read.Devices.empty() ? 0 : read.Devices.front() - 1,
                        LinkCode::PortOpenFailed);
         Fail(read.Port + ": " + e.what());
+        if (e.SystemError == EACCES)
+            SayPermissionHint(read.Port);
         return read.Port + ": " + e.what();
     }
 }

@@ -275,6 +275,10 @@ std::optional<TCtlOptions> ParseCommandLine(const std::vector<std::string>& args
         options.Help = options.MainHelp = true;
         return options;
     }
+    if (args[0] == "--version") {
+        options.Version = true;
+        return options;
+    }
     if (!IsCommand(args[0])) {
         error = "unknown command '" + args[0] + "'";
         return std::nullopt;
@@ -325,7 +329,8 @@ std::string MainUsage() {
         text += line + std::string(c.Summary) + "\n";
     }
     return text + "\n"
-                  "'kve17ctl COMMAND --help' describes a command.\n"
+                  "'kve17ctl COMMAND --help' describes a command; 'kve17ctl --version' gives the\n"
+                  "version.\n"
                   "Exit status: 0 on success, 1 when the operation failed, 2 on a usage error.\n";
 }
 

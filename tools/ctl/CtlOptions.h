@@ -32,6 +32,7 @@ struct TReadOptions {
 struct TCtlOptions {
     TCommand Command = TCommand::Ports;
     bool Help = false;
+    bool Version = false;
     bool MainHelp = false; // help asked before any command
     std::string File;
     bool Force = false;   // create

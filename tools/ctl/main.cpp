@@ -44,6 +44,10 @@ int main(int argc, char** argv) {
                      command ? args[0].c_str() : "");
         return ExitUsage;
     }
+    if (options->Version) {
+        std::printf("kve17ctl %s\n", KVE17_VERSION);
+        return ExitOk;
+    }
     if (options->Help) {
         std::fputs((options->MainHelp ? MainUsage() : CommandUsage(options->Command)).c_str(),
                    stdout);

@@ -55,6 +55,7 @@ Line
   --name COMn            the port name to link (default: the lowest free one)
   --port-dir DIR         the link directory (default $XDG_RUNTIME_DIR/kve17/ports)
   -h, --help             this text
+  --version              the program's version
 
 Requests are framed by length: commands 1-6 and 14 take 4 data bytes, 15 takes 5 plus its
 byte count, 17, 18 and 100 none, 66, 67, 68 and 71 two, 69 and 70 none or 6. Command 67 with
@@ -224,6 +225,7 @@ SimOptions ParseSimOptions(std::span<const std::string_view> args) {
     };
     bool noPacing = false;
     cli::AddFlag(app, "-h,--help", "", options.help);
+    cli::AddFlag(app, "--version", "", options.version);
     cli::AddFlag(app, "--no-pacing", "", noPacing);
     cli::AddFlag(app, "--echo", "", options.line.echo);
     value("--tcp", [&](auto v) { ParseTcp("--tcp", v, options); });

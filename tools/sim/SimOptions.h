@@ -29,6 +29,7 @@ struct SimOptions {
     std::string tcpHost = "127.0.0.1";
     int tcpPort = -1; // -1: no TCP server; 0: a free port
     bool help = false;
+    bool version = false;
 };
 
 // The arguments after the program name. Throws std::invalid_argument with a message that

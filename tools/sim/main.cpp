@@ -219,6 +219,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kve17-sim: %s\nTry 'kve17-sim --help'.\n", e.what());
         return 2;
     }
+    if (options.version) {
+        std::printf("kve17-sim %s\n", KVE17_VERSION);
+        return 0;
+    }
     if (options.help) {
         const std::string_view help = SimHelpText();
         std::fwrite(help.data(), 1, help.size(), stdout);
