@@ -289,9 +289,6 @@ TEST(CtlFifo, ShowAndTheSimulatorRefuseAFifoAtOnce) {
     EXPECT_NE(sim.err.find("not a regular file"), std::string::npos) << sim.err;
 }
 
-} // namespace
-} // namespace kve17::test
-
 // --- A port the user may not open: the program's own message, and one line naming the group
 // that owns the device.
 
@@ -316,3 +313,7 @@ TEST(CtlPermission, RefusedPortNamesTheGroupThatOwnsIt) {
     EXPECT_NE(run.Err.find("Unable to open com port (Error: 13)"), std::string::npos) << run.Err;
     EXPECT_NE(run.Err.find("join the group 'dialout' that owns it"), std::string::npos) << run.Err;
 }
+
+} // namespace
+} // namespace kve17::test
+
