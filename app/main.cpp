@@ -7,6 +7,7 @@
 #include "app/QtOperatorPrompt.h"
 #include "dialogs/Obrnastr.h"
 #include "dialogs/Obrport.h"
+#include "history/ReadingHistory.h"
 
 #include <memory>
 
@@ -24,6 +25,7 @@ void Run(QtOperatorPrompt& prompt) {
     FormNastr = formNastr.get();
     FormPort->SetExchangeDialog(FormNastr);
     Form1->SetPortDialog(FormPort);
+    Form1->SetHistory(history::HistoryFromEnvironment());
 
     Form1->show();
     TApplication::exec();

@@ -27,6 +27,8 @@ std::string TextOf(const std::filesystem::path& path) {
 class Ctl : public ::testing::Test {
 protected:
     TempDir dir;
+    // The default history of every reading goes to the test's folder, never to the home.
+    Ctl() { ::setenv("XDG_DATA_HOME", dir.Path().c_str(), 1); }
 
     CtlRun Exec(std::vector<std::string> args) {
         args.insert(args.begin(), KVE17CTL_PATH);
@@ -171,7 +173,10 @@ TEST_F(CtlOnLine, FreshAndIncrementalReadingsGiveTheModelFile) {
     auto expected = model::AfterReading(Current(), line.Archive(2));
     CtlRun run = Read();
     EXPECT_EQ(run.Status, 0) << run.Err;
-    EXPECT_EQ(run.Out, "fresh reading of device 2: 988 records stored, 992 new records merged\n");
+    const std::string history = dir.File("kve17/history.sqlite");
+    EXPECT_EQ(run.Out, "fresh reading of device 2: 988 records stored, 992 new records merged\n"
+                       "history " +
+                           history + ": 988 new events\n");
     EXPECT_EQ(run.Err, "Закончено чтение архива\n");
     EXPECT_TRUE(Current() == expected);
 
@@ -180,7 +185,9 @@ TEST_F(CtlOnLine, FreshAndIncrementalReadingsGiveTheModelFile) {
     run = Read({"--trace", "--baud", "19200", "--parity", "E", "--stop", "1", "--delay-tx", "5"});
     EXPECT_EQ(run.Status, 0) << run.Err;
     EXPECT_EQ(run.Out,
-              "incremental reading of device 2: 988 records stored, 20 new records merged\n");
+              "incremental reading of device 2: 988 records stored, 20 new records merged\n"
+              "history " +
+                  history + ": 20 new events\n");
     EXPECT_TRUE(Current() == expected);
     EXPECT_NE(run.Err.find(" ms TX 02 43 00 01 "), std::string::npos) << run.Err;
     EXPECT_NE(run.Err.find(" ms RX 02 43 80\n"), std::string::npos) << run.Err;
@@ -190,6 +197,24 @@ TEST_F(CtlOnLine, FreshAndIncrementalReadingsGiveTheModelFile) {
     EXPECT_EQ(run.Status, 0);
     EXPECT_EQ(run.Out.rfind("n,offset,time,code,detail,invalid\n1,", 0), 0u);
     EXPECT_EQ(std::count(run.Out.begin(), run.Out.end(), '\n'), 989);
+}
+
+TEST_F(CtlOnLine, AHistoryThatCannotBeWrittenLeavesTheReadingAsItIs) {
+    WriteBytes(dir.File("plain"), {1});
+    const auto expected = model::AfterReading(Current(), line.Archive(2));
+    const CtlRun run = Read({"--history", dir.File("plain/history.sqlite"), "--line", "Котельная"});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, "fresh reading of device 2: 988 records stored, 992 new records merged\n");
+    EXPECT_EQ(run.Err.rfind("Закончено чтение архива\nkve17ctl: История не записана: ", 0), 0u)
+        << run.Err;
+    EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 2);
+    EXPECT_TRUE(Current() == expected);
+}
+
+TEST_F(CtlOnLine, AFailedReadingAddsNothingToTheHistory) {
+    line.AddFault(2, {sim::FaultKind::Exception, 6, -1, 3});
+    EXPECT_EQ(Read().Status, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("kve17/history.sqlite")));
 }
 
 TEST_F(CtlOnLine, DeviceExceptionEndsTheReadingWithItsMessage) {

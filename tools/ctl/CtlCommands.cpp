@@ -3,6 +3,8 @@
 #include "archive/ArchiveFile.h"
 #include "archive/ArchiveListing.h"
 #include "archive/ArchiveOps.h"
+#include "history/HistoryConnection.h"
+#include "history/ReadingHistory.h"
 #include "link/Comportclass.h"
 #include "link/LinkCodes.h"
 #include "serial/ComPort1Settings.h"
@@ -70,6 +72,21 @@ int ListedRecords(const std::string& path) {
     return static_cast<int>(ListArchive(image).size());
 }
 
+// The reading succeeded whatever happens here: a history failure is said once, on stderr.
+void KeepHistory(const TReadOptions& read, const std::string& file, const TReadingResult& result) {
+    if (read.NoHistory)
+        return;
+    const std::string where = read.History.empty() ? history::DefaultHistoryPath() : read.History;
+    const auto outcome =
+        history::AppendToHistory(where, {read.Line, read.Port, read.Device, file}, result);
+    if (!outcome.Written) {
+        Fail(outcome.Message);
+        return;
+    }
+    std::printf("history %s: %d new events\n",
+                history::IsServerLocation(where) ? "server" : where.c_str(), outcome.Added);
+}
+
 int ReadOver(IComPort& port, const TCtlOptions& options, TConsolePrompt& prompt) {
     const TReadOptions& read = options.Read;
     const int deviceIndex = read.Device - 1;
@@ -93,6 +110,7 @@ int ReadOver(IComPort& port, const TCtlOptions& options, TConsolePrompt& prompt)
         result.Mode == TReadingMode::Fresh ? result.StoredRecords : result.MergedRecords;
     std::printf("%s reading of device %d: %d records stored, %d new records merged\n",
                 ModeName(result.Mode), read.Device, ListedRecords(options.File), merged);
+    KeepHistory(read, Absolute(options.File), result);
     return ExitOk;
 }
 

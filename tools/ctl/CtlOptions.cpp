@@ -33,7 +33,7 @@ bool TakesValue(TCommand command, std::string_view name) {
     if (command != TCommand::Read)
         return false;
     return name == "--port" || name == "--device" || name == "--baud" || name == "--parity" ||
-           name == "--stop" || name == "--delay-tx";
+           name == "--stop" || name == "--delay-tx" || name == "--history" || name == "--line";
 }
 
 bool ApplyReadOption(std::string_view name, std::string_view value, TReadOptions& read,
@@ -42,6 +42,12 @@ bool ApplyReadOption(std::string_view name, std::string_view value, TReadOptions
         if (value.empty() || value.size() > 255)
             return error = "--port needs a port name or a device path", false;
         read.Port = value;
+        return true;
+    }
+    if (name == "--history" || name == "--line") {
+        if (value.empty())
+            return error = std::string(name) + " needs a value", false;
+        (name == "--line" ? read.Line : read.History) = value;
         return true;
     }
     const auto number = Number(value);
@@ -82,6 +88,8 @@ bool ApplyFlag(std::string_view name, TCtlOptions& options) {
         return options.Csv = true;
     if (options.Command == TCommand::Read && name == "--trace")
         return options.Read.Trace = true;
+    if (options.Command == TCommand::Read && name == "--no-history")
+        return options.Read.NoHistory = true;
     return false;
 }
 
@@ -220,10 +228,16 @@ const char* CommandUsage(TCommand command) {
                "  --delay-tx MS     pause before every request, milliseconds (default 25)\n"
                "  --trace           every frame sent and received, in hex with a time stamp,\n"
                "                    to stderr\n"
+               "  --history PATH|postgresql://...\n"
+               "                    the event history the new records are added to (default\n"
+               "                    $XDG_DATA_HOME/kve17/history.sqlite)\n"
+               "  --no-history      keep no history of this reading\n"
+               "  --line NAME       the line's lasting name in the history (default: the port)\n"
                "  -h, --help        this text\n"
                "\n"
                "Messages go to stderr, a progress line too when it is a terminal; a summary\n"
-               "goes to stdout. Exit status 1 when the port, the device or the file failed.\n";
+               "goes to stdout. Exit status 1 when the port, the device or the file failed; a\n"
+               "history that cannot be written is reported but does not fail the reading.\n";
     case TCommand::Show:
         return "Usage: kve17ctl show FILE [--csv]\n"
                "\n"

@@ -20,6 +20,9 @@ struct TReadOptions {
     int Stop = 2;
     int DelayTx = 25;
     bool Trace = false;
+    std::string History; // "" for the default history
+    bool NoHistory = false;
+    std::string Line; // "" for the line of the port
 };
 
 struct TCtlOptions {
