@@ -94,7 +94,7 @@ TEST_F(EndToEnd, WindowReadingEqualsCommandLineReading) {
     QString errors;
     ASSERT_EQ(RunCtl({"create", ctlFile}, &errors), 0) << errors.toStdString();
     ASSERT_EQ(RunCtl({"read", "--port", QString::fromStdString(sim.SlavePath()), "--device", "3",
-                      "--baud", "115200", ctlFile},
+                      "--baud", "115200", "--no-history", ctlFile},
                      &errors),
               0)
         << errors.toStdString();
