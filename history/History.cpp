@@ -119,12 +119,18 @@ std::size_t NewerThanHistory(const std::vector<TArchiveRecord>& tail,
 } // namespace
 
 std::string EventStamp(const TArchiveRecord& r) {
-    if (!RecordTimeValid(r))
+    const std::chrono::year_month_day date{std::chrono::year{2000 + r.Year},
+                                           std::chrono::month{r.Month}, std::chrono::day{r.Day}};
+    if (r.Year < 1 || r.Year > 99 || !date.ok())
         return "";
     char text[32];
-    std::snprintf(text, sizeof text, "20%02u-%02u-%02u %02u:%02u:%02u", r.Year, r.Month, r.Day,
-                  r.Hour, r.Minute, r.Second);
-    return text;
+    std::snprintf(text, sizeof text, "20%02u-%02u-%02u", r.Year, r.Month, r.Day);
+    std::string stamp = text;
+    if (r.Hour < 24 && r.Minute < 60 && r.Second < 60) {
+        std::snprintf(text, sizeof text, " %02u:%02u:%02u", r.Hour, r.Minute, r.Second);
+        stamp += text;
+    }
+    return stamp;
 }
 
 THistory::THistory(std::unique_ptr<IHistoryConnection> db) : db_(std::move(db)) {

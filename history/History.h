@@ -33,7 +33,8 @@ struct THistoryEvent {
     int Address = 0;
     std::int64_t Seq = 0; // place in the device's history, rising with age
     TArchiveRecord Record{};
-    std::string Stamp; // "2026-03-01 08:15:00", "" without a valid time stamp
+    std::string Stamp; // "2026-03-01 08:15:00"; the day alone when the time is out of range, ""
+                       // when the day is
     bool Invalid = false;
 };
 
@@ -99,7 +100,8 @@ private:
     std::unique_ptr<IHistoryConnection> db_;
 };
 
-// The time stamp of a record as the history keeps it, "" when its time is out of range.
+// The time stamp of a record as the history keeps it: "2026-03-01 08:15:00", the day alone when
+// the time of day is out of range, "" when the day is not a calendar day of 2001 to 2099.
 std::string EventStamp(const TArchiveRecord& record);
 
 } // namespace kve17::history

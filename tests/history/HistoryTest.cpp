@@ -166,7 +166,7 @@ TEST_P(History, FiltersAndDayCountsSelectTheRightEvents) {
     reading.Result = "Закончено чтение архива";
     const TArchiveRecord records[] = {
         Rec(9, 5, 0, 0, 0, 2, 1, 26),     // 2026-01-02 00:00:00
-        Rec(0xFF, 4, 25, 0, 0, 2, 1, 26), // hour 25: invalid, no time stamp
+        Rec(0xFF, 4, 25, 0, 0, 2, 1, 26), // hour 25: invalid, its day alone
         Rec(5, 3, 23, 59, 59, 1, 1, 26),  // 2026-01-01 23:59:59
         Rec(7, 2, 9, 30, 0, 1, 1, 26),    // 2026-01-01 09:30:00
         Rec(5, 1, 8, 0, 0, 31, 12, 25),   // 2025-12-31 08:00:00
@@ -214,10 +214,10 @@ TEST_P(History, FiltersAndDayCountsSelectTheRightEvents) {
     EXPECT_EQ(days[1].Day, "2026-01-01");
     EXPECT_EQ(days[1].Count, 2);
     EXPECT_EQ(days[2].Day, "2026-01-02");
-    EXPECT_EQ(days[2].Count, 1);
+    EXPECT_EQ(days[2].Count, 2);
     const auto events = h.Events(f);
     EXPECT_EQ(events[0].Stamp, "2026-01-02 00:00:00");
-    EXPECT_EQ(events[1].Stamp, "");
+    EXPECT_EQ(events[1].Stamp, "2026-01-02");
 
     f.Since = "2026-02-30";
     EXPECT_THROW(h.Events(f), EHistory);
