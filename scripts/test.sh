@@ -12,29 +12,10 @@ full=false
 
 export QT_QPA_PLATFORM=offscreen
 
-# A private PostgreSQL for the history tests, on a Unix socket in a temporary folder, stopped on
-# exit. The server refuses to run as root, so as root it runs as the postgres user.
-pg_bin=/usr/lib/postgresql/15/bin
-pg_dir=$(mktemp -d /tmp/kve17-pg.XXXXXX)
-as_pg=()
-if [ "$(id -u)" -eq 0 ]; then
-    chown postgres "$pg_dir"
-    as_pg=(runuser -u postgres --)
-fi
-stop_test_pg() {
-    if [ -f "$pg_dir/data/postmaster.pid" ]; then
-        "${as_pg[@]}" "$pg_bin/pg_ctl" -D "$pg_dir/data" -m immediate -w stop >/dev/null 2>&1 || true
-    fi
-    rm -rf "$pg_dir"
-}
-trap stop_test_pg EXIT
-"${as_pg[@]}" "$pg_bin/initdb" -D "$pg_dir/data" -A trust -U kve17 -E UTF8 --locale=C.UTF-8 \
-    >"$pg_dir/initdb.log" 2>&1 || { cat "$pg_dir/initdb.log"; exit 1; }
-"${as_pg[@]}" "$pg_bin/pg_ctl" -D "$pg_dir/data" -l "$pg_dir/server.log" -w \
-    -o "-c listen_addresses='' -k $pg_dir -c fsync=off -c max_connections=200" start >/dev/null ||
-    { cat "$pg_dir/server.log"; exit 1; }
-# The history tests fail (not skip) when this server is missing.
-export KVE17_TEST_PG="postgresql://kve17@/postgres?host=$pg_dir"
+# The history tests run on a private PostgreSQL too; they fail (not skip) when it is missing.
+source scripts/pg-server.sh
+start_private_pg
+export KVE17_TEST_PG="$pg_url"
 
 passed=0
 failed=0

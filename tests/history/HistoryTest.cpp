@@ -215,6 +215,12 @@ TEST_P(History, FiltersAndDayCountsSelectTheRightEvents) {
     EXPECT_EQ(days[1].Count, 2);
     EXPECT_EQ(days[2].Day, "2026-01-02");
     EXPECT_EQ(days[2].Count, 2);
+    f.Codes = {5, 9}; // counted from the events themselves
+    const auto byCode = h.DayCounts(f);
+    ASSERT_EQ(byCode.size(), 3u);
+    EXPECT_EQ(byCode[2].Day, "2026-01-02");
+    EXPECT_EQ(byCode[2].Count, 1);
+    f.Codes.clear();
     const auto events = h.Events(f);
     EXPECT_EQ(events[0].Stamp, "2026-01-02 00:00:00");
     EXPECT_EQ(events[1].Stamp, "2026-01-02");
