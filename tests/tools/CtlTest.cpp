@@ -118,7 +118,9 @@ INSTANTIATE_TEST_SUITE_P(
                   {"read", "--port", "COM1", "--device", "1", "--parity", "M", "a"}},
         UsageCase{"StopBits", {"read", "--port", "COM1", "--device", "1", "--stop", "3", "a"}},
         UsageCase{"MissingValue", {"read", "a", "--port"}},
-        UsageCase{"ForceOnShow", {"show", "--force", "a"}}),
+        UsageCase{"ForceOnShow", {"show", "--force", "a"}},
+        UsageCase{"EmptyPortTakesNoOperand", {"read", "--port=", "--device", "1", "a"}},
+        UsageCase{"FlagGivenAValue", {"create", "--force=1", "a"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Ctl, EveryCommandHasHelp) {

@@ -1,24 +1,60 @@
 #include "tools/ctl/CtlOptions.h"
 
 #include "link/Comportclass.h"
+#include "tools/cli/CommandLine.h"
 
 #include <charconv>
+#include <stdexcept>
 #include <string_view>
-#include <utility>
 
 namespace kve17::ctl {
 
 namespace {
 
-struct TCommandName {
+struct TCommandText {
     std::string_view Name;
     TCommand Command;
+    std::string_view Synopsis; // its line in the list of commands
+    std::string_view Summary;
+    std::string_view Usage;  // after "Usage: kve17ctl "
+    std::string_view About;  // what it does, before the options
+    std::string_view Footer; // after the options; may be empty
 };
 
-constexpr TCommandName Commands[] = {{"ports", TCommand::Ports},
-                                     {"create", TCommand::Create},
-                                     {"read", TCommand::Read},
-                                     {"show", TCommand::Show}};
+constexpr TCommandText Commands[] = {
+    {"ports", TCommand::Ports, "ports", "list the serial ports: name and device path", "ports",
+     "Lists the serial ports the program offers, one a line: name, a tab, device path.\n", ""},
+    {"create", TCommand::Create, "create FILE [--force]", "create a fresh archive file",
+     "create FILE [--force]",
+     "Creates a fresh archive file. A name without extension gets \".dat\"; any\n"
+     "other extension is refused. An existing file is kept unless --force is given.\n",
+     ""},
+    {"read", TCommand::Read, "read --port P --device N FILE",
+     "read a device's archive into an archive file",
+     "read --port NAME|PATH --device N [OPTIONS] FILE",
+     "Reads the archive of device N into the archive FILE: the whole archive into a\n"
+     "fresh file, only the records added since into a file that holds a reading.\n",
+     "Messages go to stderr, a progress line too when it is a terminal; a summary\n"
+     "goes to stdout. Exit status 1 when the port, the device or the file failed; a\n"
+     "history that cannot be written is reported but does not fail the reading.\n"},
+    {"show", TCommand::Show, "show FILE [--csv]", "list the stored records, newest first",
+     "show FILE [--csv]",
+     "Lists the records of an archive file from the newest to the oldest, up to the\n"
+     "end markers: time stamp, code, detail, and whether the record is marked\n"
+     "invalid. Slots never written are left out.\n",
+     ""},
+};
+
+const TCommandText& TextOf(TCommand command) {
+    for (const auto& c : Commands)
+        if (c.Command == command)
+            return c;
+    return Commands[0];
+}
+
+[[noreturn]] void Refuse(const char* message) {
+    throw std::invalid_argument(message);
+}
 
 std::optional<int> Number(std::string_view text) {
     int value = 0;
@@ -28,69 +64,94 @@ std::optional<int> Number(std::string_view text) {
     return value;
 }
 
-// Options of a sub-command that take a value.
-bool TakesValue(TCommand command, std::string_view name) {
-    if (command != TCommand::Read)
-        return false;
-    return name == "--port" || name == "--device" || name == "--baud" || name == "--parity" ||
-           name == "--stop" || name == "--delay-tx" || name == "--history" || name == "--line";
+void DeclareHistory(CLI::App& app, TReadOptions& read) {
+    using cli::AddValue;
+    AddValue(app, "--history", "PATH|URL",
+             "the event history the new records are added to: a file, or\n"
+             "postgresql://... (default $XDG_DATA_HOME/kve17/history.sqlite)",
+             [&](std::string_view v) {
+                 if (v.empty())
+                     Refuse("--history needs a file or a postgresql:// address");
+                 read.History = v;
+             });
+    cli::AddFlag(app, "--no-history", "keep no history of this reading", read.NoHistory);
+    AddValue(app, "--line", "NAME", "the line's lasting name in the history (default: the port)",
+             [&](std::string_view v) {
+                 if (v.empty())
+                     Refuse("--line needs a name");
+                 read.Line = v;
+             });
 }
 
-bool ApplyReadOption(std::string_view name, std::string_view value, TReadOptions& read,
-                     std::string& error) {
-    if (name == "--port") {
-        if (value.empty() || value.size() > 255)
-            return error = "--port needs a port name or a device path", false;
-        read.Port = value;
-        return true;
-    }
-    if (name == "--history" || name == "--line") {
-        if (value.empty())
-            return error = std::string(name) + " needs a value", false;
-        (name == "--line" ? read.Line : read.History) = value;
-        return true;
-    }
-    const auto number = Number(value);
-    if (name == "--device") {
+void DeclareRead(CLI::App& app, TReadOptions& read) {
+    using cli::AddValue;
+    AddValue(app, "--port", "NAME|PATH", "port name (COM3) or device path (/dev/ttyUSB0), as given",
+             [&](std::string_view v) {
+                 if (v.empty() || v.size() > 255)
+                     Refuse("--port needs a port name or a device path");
+                 read.Port = v;
+             });
+    AddValue(app, "--device", "N", "device number, 1 to 31", [&](std::string_view v) {
+        const auto number = Number(v);
         if (!number || *number < 1 || *number > 31)
-            return error = "--device must be a device number from 1 to 31", false;
+            Refuse("--device must be a device number from 1 to 31");
         read.Device = *number;
-    } else if (name == "--baud") {
-        const auto rate = number ? LinkBaudRate(*number) : std::nullopt;
-        if (!rate)
-            return error = "--baud must be one of 110 300 600 1200 2400 4800 9600 14400 19200 "
-                           "38400 56000 57600 115200",
-                   false;
-        read.Baud = *number;
-        read.Rate = *rate;
-    } else if (name == "--parity") {
-        if (value != "N" && value != "O" && value != "E")
-            return error = "--parity must be N, O or E", false;
-        read.Parity = value[0];
-    } else if (name == "--stop") {
+    });
+    AddValue(app, "--baud", "RATE",
+             "110 300 600 1200 2400 4800 9600 14400 19200 38400 56000\n"
+             "57600 115200 (default 9600)",
+             [&](std::string_view v) {
+                 const auto number = Number(v);
+                 const auto rate = number ? LinkBaudRate(*number) : std::nullopt;
+                 if (!rate)
+                     Refuse("--baud must be one of 110 300 600 1200 2400 4800 9600 14400 19200 "
+                            "38400 56000 57600 115200");
+                 read.Baud = *number;
+                 read.Rate = *rate;
+             });
+    AddValue(app, "--parity", "N|O|E", "none, odd or even parity (default N)",
+             [&](std::string_view v) {
+                 if (v != "N" && v != "O" && v != "E")
+                     Refuse("--parity must be N, O or E");
+                 read.Parity = v[0];
+             });
+    AddValue(app, "--stop", "1|2", "stop bits (default 2)", [&](std::string_view v) {
+        const auto number = Number(v);
         if (!number || (*number != 1 && *number != 2))
-            return error = "--stop must be 1 or 2", false;
+            Refuse("--stop must be 1 or 2");
         read.Stop = *number;
-    } else if (name == "--delay-tx") {
-        if (!number || *number < 0 || *number > 60000)
-            return error = "--delay-tx must be a number of milliseconds from 0 to 60000", false;
-        read.DelayTx = *number;
-    }
-    return true;
+    });
+    AddValue(app, "--delay-tx", "MS", "pause before every request, milliseconds (default 25)",
+             [&](std::string_view v) {
+                 const auto number = Number(v);
+                 if (!number || *number < 0 || *number > 60000)
+                     Refuse("--delay-tx must be a number of milliseconds from 0 to 60000");
+                 read.DelayTx = *number;
+             });
+    cli::AddFlag(app, "--trace",
+                 "every frame sent and received, in hex with a time stamp,\nto stderr", read.Trace);
+    DeclareHistory(app, read);
 }
 
-bool ApplyFlag(std::string_view name, TCtlOptions& options) {
-    if (name == "--help" || name == "-h")
-        return options.Help = true;
-    if (options.Command == TCommand::Create && name == "--force")
-        return options.Force = true;
-    if (options.Command == TCommand::Show && name == "--csv")
-        return options.Csv = true;
-    if (options.Command == TCommand::Read && name == "--trace")
-        return options.Read.Trace = true;
-    if (options.Command == TCommand::Read && name == "--no-history")
-        return options.Read.NoHistory = true;
-    return false;
+// Every option of a command, in the order its help lists them; the operands go to `operands`.
+void Declare(CLI::App& app, TCtlOptions& options, std::vector<std::string>& operands) {
+    cli::PrepareApp(app);
+    app.add_option("FILE", operands);
+    switch (options.Command) {
+    case TCommand::Ports:
+        break;
+    case TCommand::Create:
+        cli::AddFlag(app, "--force", "replace an existing file (its archive is lost)",
+                     options.Force);
+        break;
+    case TCommand::Read:
+        DeclareRead(app, options.Read);
+        break;
+    case TCommand::Show:
+        cli::AddFlag(app, "--csv", "comma-separated values with a header row", options.Csv);
+        break;
+    }
+    cli::AddFlag(app, "-h,--help", "this text", options.Help);
 }
 
 bool CheckOperands(TCtlOptions& options, const std::vector<std::string>& operands,
@@ -122,44 +183,21 @@ std::optional<TCtlOptions> ParseCommandLine(const std::vector<std::string>& args
         options.Help = options.MainHelp = true;
         return options;
     }
-    bool known = false;
-    for (const auto& c : Commands)
-        if (args[0] == c.Name) {
-            options.Command = c.Command;
-            known = true;
-        }
-    if (!known) {
+    if (!IsCommand(args[0])) {
         error = "unknown command '" + args[0] + "'";
         return std::nullopt;
     }
+    for (const auto& c : Commands)
+        if (args[0] == c.Name)
+            options.Command = c.Command;
+    CLI::App app;
     std::vector<std::string> operands;
-    bool optionsEnd = false;
-    for (std::size_t i = 1; i < args.size(); ++i) {
-        std::string_view arg = args[i];
-        if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
-            operands.emplace_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnd = true;
-            continue;
-        }
-        const auto equals = arg.find('=');
-        const std::string_view name = arg.substr(0, equals);
-        if (TakesValue(options.Command, name)) {
-            std::string_view value;
-            if (equals != std::string_view::npos)
-                value = arg.substr(equals + 1);
-            else if (i + 1 < args.size())
-                value = args[++i];
-            else
-                return error = std::string(name) + " needs a value", std::nullopt;
-            if (!ApplyReadOption(name, value, options.Read, error))
-                return std::nullopt;
-        } else if (equals != std::string_view::npos || !ApplyFlag(name, options)) {
-            error = "unknown option '" + std::string(arg) + "'";
-            return std::nullopt;
-        }
+    Declare(app, options, operands);
+    try {
+        cli::ParseArguments(app, {args.begin() + 1, args.end()});
+    } catch (const std::invalid_argument& e) {
+        error = e.what();
+        return std::nullopt;
     }
     if (options.Help)
         return options;
@@ -169,10 +207,7 @@ std::optional<TCtlOptions> ParseCommandLine(const std::vector<std::string>& args
 }
 
 const char* CommandName(TCommand command) {
-    for (const auto& c : Commands)
-        if (c.Command == command)
-            return c.Name.data();
-    return "";
+    return TextOf(command).Name.data();
 }
 
 bool IsCommand(const std::string& word) {
@@ -182,73 +217,37 @@ bool IsCommand(const std::string& word) {
     return false;
 }
 
-const char* MainUsage() {
-    return "Usage: kve17ctl COMMAND [OPTIONS]\n"
-           "\n"
-           "Reads the event archive of KVE-17 devices into archive files (.dat, 7940 bytes).\n"
-           "\n"
-           "Commands:\n"
-           "  ports                      list the serial ports: name and device path\n"
-           "  create FILE [--force]      create a fresh archive file\n"
-           "  read --port P --device N FILE\n"
-           "                             read a device's archive into an archive file\n"
-           "  show FILE [--csv]          list the stored records, newest first\n"
-           "\n"
-           "'kve17ctl COMMAND --help' describes a command.\n"
-           "Exit status: 0 on success, 1 when the operation failed, 2 on a usage error.\n";
+std::string MainUsage() {
+    std::string text = "Usage: kve17ctl COMMAND [OPTIONS]\n"
+                       "\n"
+                       "Reads the event archive of KVE-17 devices into archive files (.dat, 7940 "
+                       "bytes).\n"
+                       "\n"
+                       "Commands:\n";
+    constexpr std::size_t column = 27;
+    for (const auto& c : Commands) {
+        std::string line = "  " + std::string(c.Synopsis);
+        line += c.Synopsis.size() < column ? std::string(column - c.Synopsis.size(), ' ')
+                                           : "\n" + std::string(column + 2, ' ');
+        text += line + std::string(c.Summary) + "\n";
+    }
+    return text + "\n"
+                  "'kve17ctl COMMAND --help' describes a command.\n"
+                  "Exit status: 0 on success, 1 when the operation failed, 2 on a usage error.\n";
 }
 
-const char* CommandUsage(TCommand command) {
-    switch (command) {
-    case TCommand::Ports:
-        return "Usage: kve17ctl ports\n"
-               "\n"
-               "Lists the serial ports the program offers, one a line: name, a tab, device "
-               "path.\n";
-    case TCommand::Create:
-        return "Usage: kve17ctl create FILE [--force]\n"
-               "\n"
-               "Creates a fresh archive file. A name without extension gets \".dat\"; any\n"
-               "other extension is refused. An existing file is kept unless --force is given.\n"
-               "\n"
-               "  --force     replace an existing file (its archive is lost)\n"
-               "  -h, --help  this text\n";
-    case TCommand::Read:
-        return "Usage: kve17ctl read --port NAME|PATH --device N [OPTIONS] FILE\n"
-               "\n"
-               "Reads the archive of device N into the archive FILE: the whole archive into a\n"
-               "fresh file, only the records added since into a file that holds a reading.\n"
-               "\n"
-               "  --port NAME|PATH  port name (COM3) or device path (/dev/ttyUSB0), as given\n"
-               "  --device N        device number, 1 to 31\n"
-               "  --baud RATE       110 300 600 1200 2400 4800 9600 14400 19200 38400 56000\n"
-               "                    57600 115200 (default 9600)\n"
-               "  --parity N|O|E    none, odd or even parity (default N)\n"
-               "  --stop 1|2        stop bits (default 2)\n"
-               "  --delay-tx MS     pause before every request, milliseconds (default 25)\n"
-               "  --trace           every frame sent and received, in hex with a time stamp,\n"
-               "                    to stderr\n"
-               "  --history PATH|postgresql://...\n"
-               "                    the event history the new records are added to (default\n"
-               "                    $XDG_DATA_HOME/kve17/history.sqlite)\n"
-               "  --no-history      keep no history of this reading\n"
-               "  --line NAME       the line's lasting name in the history (default: the port)\n"
-               "  -h, --help        this text\n"
-               "\n"
-               "Messages go to stderr, a progress line too when it is a terminal; a summary\n"
-               "goes to stdout. Exit status 1 when the port, the device or the file failed; a\n"
-               "history that cannot be written is reported but does not fail the reading.\n";
-    case TCommand::Show:
-        return "Usage: kve17ctl show FILE [--csv]\n"
-               "\n"
-               "Lists the records of an archive file from the newest to the oldest, up to the\n"
-               "end markers: time stamp, code, detail, and whether the record is marked\n"
-               "invalid. Slots never written are left out.\n"
-               "\n"
-               "  --csv       comma-separated values with a header row\n"
-               "  -h, --help  this text\n";
-    }
-    return "";
+std::string CommandUsage(TCommand command) {
+    const TCommandText& c = TextOf(command);
+    TCtlOptions options;
+    options.Command = command;
+    std::vector<std::string> operands;
+    CLI::App app;
+    Declare(app, options, operands);
+    std::string text = "Usage: kve17ctl " + std::string(c.Usage) + "\n\n" + std::string(c.About) +
+                       "\n" + cli::OptionTable(app);
+    if (!c.Footer.empty())
+        text += "\n" + std::string(c.Footer);
+    return text;
 }
 
 } // namespace kve17::ctl

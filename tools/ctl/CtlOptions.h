@@ -39,8 +39,8 @@ struct TCtlOptions {
 std::optional<TCtlOptions> ParseCommandLine(const std::vector<std::string>& args,
                                             std::string& error);
 
-const char* MainUsage();
-const char* CommandUsage(TCommand command);
+std::string MainUsage();
+std::string CommandUsage(TCommand command);
 const char* CommandName(TCommand command);
 bool IsCommand(const std::string& word);
 

@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
         return ExitUsage;
     }
     if (options->Help) {
-        std::fputs(options->MainHelp ? MainUsage() : CommandUsage(options->Command), stdout);
+        std::fputs((options->MainHelp ? MainUsage() : CommandUsage(options->Command)).c_str(),
+                   stdout);
         return ExitOk;
     }
     switch (options->Command) {

@@ -1,6 +1,9 @@
 #include "tools/sim/SimOptions.h"
 
+#include "tools/cli/CommandLine.h"
+
 #include <charconv>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 
@@ -226,52 +229,29 @@ SimOptions::SimOptions() {
 
 SimOptions ParseSimOptions(std::span<const std::string_view> args) {
     SimOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        auto [option, value] = SplitAt(args[i], '=');
-        const bool inlineValue = args[i].find('=') != std::string_view::npos;
-        const auto takeValue = [&, option = option]() -> std::string_view {
-            if (inlineValue)
-                return value;
-            if (i + 1 >= args.size())
-                throw std::invalid_argument(std::string(option) + ": a value is missing");
-            return args[++i];
-        };
-        const auto noValue = [&, option = option] {
-            if (inlineValue)
-                throw std::invalid_argument(std::string(option) + " takes no value");
-        };
-        if (option == "-h" || option == "--help") {
-            noValue();
-            options.help = true;
-        } else if (option == "--no-pacing") {
-            noValue();
-            options.line.pacing = false;
-        } else if (option == "--devices") {
-            options.present = AddressList(option, takeValue());
-        } else if (option == "--seed") {
-            options.seed = static_cast<std::uint32_t>(NumberIn(option, takeValue(), 0, 0x7FFFFFFF));
-        } else if (option == "--young") {
-            ParseYoung(option, takeValue(), options);
-        } else if (option == "--archive") {
-            ParseArchive(option, takeValue(), options);
-        } else if (option == "--grow") {
-            options.grow = NumberIn(option, takeValue(), 0, RecordCount);
-        } else if (option == "--fault") {
-            ParseFault(option, takeValue(), options);
-        } else if (option == "--baud") {
-            options.line.baud = NumberIn(option, takeValue(), 50, 4'000'000);
-        } else if (option == "--parity") {
-            options.line.parity = ParseParity(option, takeValue());
-        } else if (option == "--name") {
-            options.name = ParseName(option, takeValue());
-        } else if (option == "--port-dir") {
-            options.portDir = std::string(takeValue());
-        } else if (option == "--dump-dir") {
-            options.dumpDir = std::string(takeValue());
-        } else {
-            throw std::invalid_argument("unknown option '" + std::string(args[i]) + "'");
-        }
-    }
+    CLI::App app;
+    cli::PrepareApp(app);
+    const auto value = [&app](const std::string& name, std::function<void(std::string_view)> set) {
+        cli::AddValue(app, name, "", "", std::move(set));
+    };
+    bool noPacing = false;
+    cli::AddFlag(app, "-h,--help", "", options.help);
+    cli::AddFlag(app, "--no-pacing", "", noPacing);
+    value("--devices", [&](auto v) { options.present = AddressList("--devices", v); });
+    value("--seed", [&](auto v) {
+        options.seed = static_cast<std::uint32_t>(NumberIn("--seed", v, 0, 0x7FFFFFFF));
+    });
+    value("--young", [&](auto v) { ParseYoung("--young", v, options); });
+    value("--archive", [&](auto v) { ParseArchive("--archive", v, options); });
+    value("--grow", [&](auto v) { options.grow = NumberIn("--grow", v, 0, RecordCount); });
+    value("--fault", [&](auto v) { ParseFault("--fault", v, options); });
+    value("--baud", [&](auto v) { options.line.baud = NumberIn("--baud", v, 50, 4'000'000); });
+    value("--parity", [&](auto v) { options.line.parity = ParseParity("--parity", v); });
+    value("--name", [&](auto v) { options.name = ParseName("--name", v); });
+    value("--port-dir", [&](auto v) { options.portDir = v; });
+    value("--dump-dir", [&](auto v) { options.dumpDir = v; });
+    cli::ParseArguments(app, {args.begin(), args.end()});
+    options.line.pacing = !noPacing;
     CheckPresent(options);
     return options;
 }
