@@ -124,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Ctl, EveryCommandHasHelp) {
-    for (const char* command : {"ports", "create", "read", "show"}) {
+    for (const char* command : {"ports", "create", "read", "show", "history"}) {
         const CtlRun run = Exec({command, "--help"});
         EXPECT_EQ(run.Status, 0) << command;
         EXPECT_EQ(run.Out.rfind(std::string("Usage: kve17ctl ") + command, 0), 0u) << command;
@@ -211,6 +211,30 @@ TEST_F(CtlOnLine, AHistoryThatCannotBeWrittenLeavesTheReadingAsItIs) {
         << run.Err;
     EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 2);
     EXPECT_TRUE(Current() == expected);
+}
+
+TEST_F(CtlOnLine, HistoryListsTheEventsAndReadingsOfANamedLine) {
+    const std::string h = dir.File("h.sqlite");
+    ASSERT_EQ(Read({"--history", h, "--line", "Котельная 2"}).Status, 0);
+    line.Grow(2, 3, 9);
+    ASSERT_EQ(Read({"--history", h, "--line", "Котельная 2"}).Status, 0);
+
+    CtlRun run = Exec({"history", "--history", h, "--readings", "--csv"});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out.rfind("at,line,device,port,file,mode,found,added,result\n", 0), 0u);
+    EXPECT_NE(run.Out.find(",Котельная 2,2," + line.SlavePath() + "," + file +
+                           ",incremental,3,3,Закончено чтение архива\n"),
+              std::string::npos)
+        << run.Out;
+    run = Exec({"history", "--history", h, "--line", "Котельная 2", "--device", "2", "--json"});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(std::count(run.Out.begin(), run.Out.end(), '{'), 991); // 988 + 3 events
+    run = Exec({"history", "--history", h, "--device", "3"});
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Out, "");
+    EXPECT_EQ(Exec({"history", "--history", h, "--csv", "--json"}).Status, 2);
+    EXPECT_EQ(Exec({"history", "--history", dir.File("none.sqlite")}).Status, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("none.sqlite")));
 }
 
 TEST_F(CtlOnLine, AFailedReadingAddsNothingToTheHistory) {

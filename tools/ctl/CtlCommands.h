@@ -13,5 +13,6 @@ int RunPorts();
 int RunCreate(const TCtlOptions& options);
 int RunRead(const TCtlOptions& options);
 int RunShow(const TCtlOptions& options);
+int RunHistory(const TCtlOptions& options);
 
 } // namespace kve17::ctl

@@ -4,6 +4,8 @@
 #include "tools/cli/CommandLine.h"
 
 #include <charconv>
+#include <chrono>
+#include <cstdio>
 #include <stdexcept>
 #include <string_view>
 
@@ -37,6 +39,12 @@ constexpr TCommandText Commands[] = {
      "Messages go to stderr, a progress line too when it is a terminal; a summary\n"
      "goes to stdout. Exit status 1 when the port, the device or the file failed; a\n"
      "history that cannot be written is reported but does not fail the reading.\n"},
+    {"history", TCommand::History, "history [FILTERS] [--csv|--json]",
+     "list events or readings from the event history", "history [OPTIONS]",
+     "Lists the events of the history, newest first per device (devices by line and\n"
+     "number), or with --readings the log of the readings, newest first.\n",
+     "Dates are YYYY-MM-DD, both days included; an event without a calendar day passes\n"
+     "no date bound.\n"},
     {"show", TCommand::Show, "show FILE [--csv]", "list the stored records, newest first",
      "show FILE [--csv]",
      "Lists the records of an archive file from the newest to the oldest, up to the\n"
@@ -81,6 +89,66 @@ void DeclareHistory(CLI::App& app, TReadOptions& read) {
                      Refuse("--line needs a name");
                  read.Line = v;
              });
+}
+
+// "N[,N…]", each 0 to 255.
+std::vector<int> CodeList(std::string_view text) {
+    std::vector<int> codes;
+    while (true) {
+        const auto comma = text.find(',');
+        const auto code = Number(text.substr(0, comma));
+        if (!code || *code < 0 || *code > 255)
+            Refuse("--code takes codes 0 to 255, separated by commas");
+        codes.push_back(*code);
+        if (comma == std::string_view::npos)
+            return codes;
+        text.remove_prefix(comma + 1);
+    }
+}
+
+// A calendar day as YYYY-MM-DD.
+std::string Day(std::string_view text, const char* message) {
+    int y = 0;
+    unsigned m = 0;
+    unsigned d = 0;
+    const std::string s(text);
+    char tail = 0;
+    if (s.size() != 10 || std::sscanf(s.c_str(), "%4d-%2u-%2u%c", &y, &m, &d, &tail) != 3 ||
+        !std::chrono::year_month_day{std::chrono::year{y}, std::chrono::month{m},
+                                     std::chrono::day{d}}
+             .ok())
+        Refuse(message);
+    return s;
+}
+
+void DeclareHistoryQuery(CLI::App& app, TCtlOptions& options) {
+    using cli::AddValue;
+    THistoryQuery& q = options.History;
+    AddValue(app, "--history", "PATH|URL",
+             "the history: a file, or postgresql://... (default\n"
+             "$XDG_DATA_HOME/kve17/history.sqlite)",
+             [&](std::string_view v) {
+                 if (v.empty())
+                     Refuse("--history needs a file or a postgresql:// address");
+                 q.Where = v;
+             });
+    AddValue(app, "--line", "NAME", "only this line", [&](std::string_view v) { q.Line = v; });
+    AddValue(app, "--device", "N", "only device N, 1 to 31", [&](std::string_view v) {
+        const auto number = Number(v);
+        if (!number || *number < 1 || *number > 31)
+            Refuse("--device must be a device number from 1 to 31");
+        q.Device = *number;
+    });
+    AddValue(app, "--since", "DATE", "from this day on",
+             [&](std::string_view v) { q.Since = Day(v, "--since must be a day as YYYY-MM-DD"); });
+    AddValue(app, "--until", "DATE", "up to this day",
+             [&](std::string_view v) { q.Until = Day(v, "--until must be a day as YYYY-MM-DD"); });
+    AddValue(app, "--code", "N[,N...]", "only these codes",
+             [&](std::string_view v) { q.Codes = CodeList(v); });
+    cli::AddFlag(app, "--invalid", "only records marked invalid", q.OnlyInvalid);
+    cli::AddFlag(app, "--readings", "the reading log instead of the events", q.Readings);
+    cli::AddFlag(app, "--csv", "comma-separated values with a header row", options.Csv);
+    cli::AddFlag(app, "--json", "a JSON array", q.Json);
 }
 
 void DeclareRead(CLI::App& app, TReadOptions& read) {
@@ -147,6 +215,9 @@ void Declare(CLI::App& app, TCtlOptions& options, std::vector<std::string>& oper
     case TCommand::Read:
         DeclareRead(app, options.Read);
         break;
+    case TCommand::History:
+        DeclareHistoryQuery(app, options);
+        break;
     case TCommand::Show:
         cli::AddFlag(app, "--csv", "comma-separated values with a header row", options.Csv);
         break;
@@ -156,7 +227,12 @@ void Declare(CLI::App& app, TCtlOptions& options, std::vector<std::string>& oper
 
 bool CheckOperands(TCtlOptions& options, const std::vector<std::string>& operands,
                    std::string& error) {
-    const bool wantsFile = options.Command != TCommand::Ports;
+    const bool wantsFile =
+        options.Command != TCommand::Ports && options.Command != TCommand::History;
+    if (options.Csv && options.History.Json) {
+        error = "--csv and --json exclude each other";
+        return false;
+    }
     if (operands.size() != (wantsFile ? 1u : 0u)) {
         error = wantsFile ? "exactly one archive FILE expected" : "no operand expected";
         return false;

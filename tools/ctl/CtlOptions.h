@@ -9,7 +9,7 @@
 
 namespace kve17::ctl {
 
-enum class TCommand { Ports, Create, Read, Show };
+enum class TCommand { Ports, Create, Read, Show, History };
 
 struct TReadOptions {
     std::string Port;
@@ -25,6 +25,19 @@ struct TReadOptions {
     std::string Line; // "" for the line of the port
 };
 
+// What `history` lists, and from where.
+struct THistoryQuery {
+    std::string Where; // "" for the default history
+    std::string Line;
+    int Device = 0; // 0: every device
+    std::string Since;
+    std::string Until;
+    std::vector<int> Codes;
+    bool OnlyInvalid = false;
+    bool Readings = false; // the reading log instead of the events
+    bool Json = false;
+};
+
 struct TCtlOptions {
     TCommand Command = TCommand::Ports;
     bool Help = false;
@@ -33,6 +46,7 @@ struct TCtlOptions {
     bool Force = false; // create
     bool Csv = false;   // show
     TReadOptions Read;
+    THistoryQuery History;
 };
 
 // The parsed command line, or nothing with `error` set to the reason.

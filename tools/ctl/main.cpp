@@ -30,6 +30,8 @@ int main(int argc, char** argv) {
         return RunCreate(*options);
     case TCommand::Read:
         return RunRead(*options);
+    case TCommand::History:
+        return RunHistory(*options);
     case TCommand::Show:
         return RunShow(*options);
     }

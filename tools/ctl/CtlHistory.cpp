@@ -1,0 +1,116 @@
+// kve17ctl history: the events or the reading log of the history, as text, CSV or JSON.
+#include "history/History.h"
+#include "tools/ctl/CtlCommands.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+namespace kve17::ctl {
+
+namespace {
+
+using history::THistoryEvent;
+using history::TReadingLogEntry;
+
+// Quoted when it holds a comma, a quote or a line break; quotes doubled inside.
+std::string Csv(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+history::THistoryFilter FilterOf(const THistoryQuery& q) {
+    history::THistoryFilter f;
+    f.Line = q.Line;
+    f.Address = q.Device;
+    f.Since = q.Since;
+    f.Until = q.Until;
+    f.Codes = q.Codes;
+    f.OnlyInvalid = q.OnlyInvalid;
+    return f;
+}
+
+void PrintEvents(const std::vector<THistoryEvent>& events, const TCtlOptions& options) {
+    if (options.History.Json) {
+        auto array = nlohmann::json::array();
+        for (const auto& e : events)
+            array.push_back({{"line", e.Line},
+                             {"device", e.Address},
+                             {"seq", e.Seq},
+                             {"time", e.Stamp.empty() ? nlohmann::json() : nlohmann::json(e.Stamp)},
+                             {"code", e.Record.Code},
+                             {"detail", e.Record.Detail},
+                             {"invalid", e.Invalid}});
+        std::printf("%s\n", array.dump(1).c_str());
+        return;
+    }
+    if (options.Csv)
+        std::printf("line,device,seq,time,code,detail,invalid\n");
+    for (const auto& e : events) {
+        if (options.Csv)
+            std::printf("%s,%d,%lld,%s,%d,%d,%d\n", Csv(e.Line).c_str(), e.Address,
+                        static_cast<long long>(e.Seq), e.Stamp.c_str(), e.Record.Code,
+                        e.Record.Detail, e.Invalid ? 1 : 0);
+        else
+            std::printf("%s  device %d  %-19s  code %3d  detail %3d%s\n", e.Line.c_str(), e.Address,
+                        e.Stamp.empty() ? "-" : e.Stamp.c_str(), e.Record.Code, e.Record.Detail,
+                        e.Invalid ? "  invalid" : "");
+    }
+}
+
+void PrintReadings(const std::vector<TReadingLogEntry>& log, const TCtlOptions& options) {
+    if (options.History.Json) {
+        auto array = nlohmann::json::array();
+        for (const auto& r : log)
+            array.push_back({{"at", r.At},
+                             {"line", r.Line},
+                             {"device", r.Address},
+                             {"port", r.Port},
+                             {"file", r.File},
+                             {"mode", r.Mode},
+                             {"found", r.Found},
+                             {"added", r.Added},
+                             {"result", r.Result}});
+        std::printf("%s\n", array.dump(1).c_str());
+        return;
+    }
+    if (options.Csv)
+        std::printf("at,line,device,port,file,mode,found,added,result\n");
+    for (const auto& r : log) {
+        if (options.Csv)
+            std::printf("%s,%s,%d,%s,%s,%s,%d,%d,%s\n", r.At.c_str(), Csv(r.Line).c_str(),
+                        r.Address, Csv(r.Port).c_str(), Csv(r.File).c_str(), r.Mode.c_str(),
+                        r.Found, r.Added, Csv(r.Result).c_str());
+        else
+            std::printf("%s  %s  device %d  %s  %d new, %d added  %s  %s\n", r.At.c_str(),
+                        r.Line.c_str(), r.Address, r.Mode.c_str(), r.Found, r.Added, r.File.c_str(),
+                        r.Result.c_str());
+    }
+}
+
+} // namespace
+
+int RunHistory(const TCtlOptions& options) {
+    const THistoryQuery& q = options.History;
+    const std::string where = q.Where.empty() ? history::DefaultHistoryPath() : q.Where;
+    try {
+        // Reading a history that is not there makes none.
+        if (!history::IsServerLocation(where) && !std::filesystem::exists(where))
+            throw history::EHistory("истории " + where + " нет");
+        history::THistory h = history::THistory::Open(where);
+        if (q.Readings)
+            PrintReadings(h.Readings(FilterOf(q)), options);
+        else
+            PrintEvents(h.Events(FilterOf(q)), options);
+    } catch (const history::EHistory& e) {
+        std::fprintf(stderr, "kve17ctl: %s\n", e.what());
+        return ExitFailed;
+    }
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? ExitOk : ExitFailed;
+}
+
+} // namespace kve17::ctl
