@@ -51,9 +51,26 @@ int StoredVersion(IHistoryConnection& db) {
     return rows.empty() || !rows[0][0] ? 0 : std::stoi(*rows[0][0]);
 }
 
+// The version without taking the write lock, so a reader never waits for a reading; 0 when the
+// history is new.
+int CurrentVersion(IHistoryConnection& db) {
+    const char* exists =
+        db.Dialect() == TDialect::Sqlite
+            ? "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'kve17_schema'"
+            : "SELECT count(*) FROM information_schema.tables WHERE table_name = 'kve17_schema'"
+              " AND table_schema = current_schema()";
+    const auto rows = db.Query(exists);
+    if (rows.empty() || rows[0][0].value_or("0") == "0")
+        return 0;
+    const auto version = db.Query("SELECT max(version) FROM kve17_schema");
+    return version.empty() || !version[0][0] ? 0 : std::stoi(*version[0][0]);
+}
+
 } // namespace
 
 void PrepareSchema(IHistoryConnection& db) {
+    if (CurrentVersion(db) == SchemaVersion)
+        return;
     db.BeginWrite();
     try {
         if (db.Dialect() == TDialect::Postgres)
