@@ -3,9 +3,11 @@
 #include "tests/archive/FakeDevice.h"
 #include "tools/sim/SimLine.h"
 
+#include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sstream>
 #include <sys/wait.h>
 
 extern char** environ;
@@ -235,6 +237,60 @@ TEST_F(CtlOnLine, HistoryListsTheEventsAndReadingsOfANamedLine) {
     EXPECT_EQ(Exec({"history", "--history", h, "--csv", "--json"}).Status, 2);
     EXPECT_EQ(Exec({"history", "--history", dir.File("none.sqlite")}).Status, 1);
     EXPECT_FALSE(std::filesystem::exists(dir.File("none.sqlite")));
+}
+
+// One history row as `history --csv` writes it for the device's record k (0 = newest): its day
+// when in range (the simulator makes only calendar days), its time when in range too, code 255
+// when not.
+std::string HistoryRow(const sim::DeviceArchive& archive, int k) {
+    const std::uint8_t* r = archive.data() + k * 8;
+    const bool day = r[5] >= 1 && r[5] <= 31 && r[6] >= 1 && r[6] <= 12 && r[7] >= 1 && r[7] <= 99;
+    const bool time = day && r[4] < 24 && r[3] < 60 && r[2] < 60;
+    char text[64];
+    std::snprintf(text, sizeof text, "20%02d-%02d-%02d", r[7], r[6], r[5]);
+    std::string row = day ? text : "";
+    std::snprintf(text, sizeof text, " %02d:%02d:%02d", r[4], r[3], r[2]);
+    if (time)
+        row += text;
+    return row + "," + std::to_string(time ? r[0] : 255) + "," + std::to_string(r[1]);
+}
+
+TEST_F(CtlOnLine, TwoCollectorsOfOneDeviceStoreTheDevicesEventsOnceInOrder) {
+    const std::string h = dir.File("h.sqlite");
+    const std::string other = dir.File("other.dat");
+    ASSERT_EQ(Exec({"create", other}).Status, 0);
+    const auto ReadInto = [&](const std::string& f) {
+        return Exec({"read", "--port", line.SlavePath(), "--device", "2", "--history", h, f});
+    };
+    const sim::DeviceArchive first = line.Archive(2);
+    EXPECT_EQ(ReadInto(file).Status, 0);
+    line.Grow(2, 10, 4);
+    EXPECT_EQ(ReadInto(other).Status, 0); // a second collector, fresh into its own file
+    line.Grow(2, 5, 5);
+    EXPECT_EQ(ReadInto(file).Status, 0);
+    EXPECT_EQ(ReadInto(other).Status, 0);
+    const sim::DeviceArchive last = line.Archive(2);
+
+    // The device's events from the oldest the first reading kept to the newest.
+    std::vector<std::string> expected;
+    for (int k = 987; k >= 0; --k)
+        expected.push_back(HistoryRow(first, k));
+    for (int k = 14; k >= 0; --k)
+        expected.push_back(HistoryRow(last, k));
+    const CtlRun run = Exec({"history", "--history", h, "--csv"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    std::vector<std::string> rows; // newest first: "line,device,seq,time,code,detail,invalid"
+    std::istringstream in(run.Out);
+    std::string row;
+    std::getline(in, row);
+    while (std::getline(in, row)) {
+        const auto seq = row.find(',', row.find(',') + 1) + 1;
+        const auto time = row.find(',', seq) + 1;
+        rows.insert(rows.begin(), row.substr(time, row.rfind(',') - time));
+    }
+    ASSERT_EQ(rows.size(), expected.size());
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        EXPECT_EQ(rows[i], expected[i]) << "event " << i;
 }
 
 TEST_F(CtlOnLine, AFailedReadingAddsNothingToTheHistory) {
