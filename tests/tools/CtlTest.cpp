@@ -238,6 +238,13 @@ TEST_F(CtlOnLine, HistoryListsTheEventsAndReadingsOfANamedLine) {
     EXPECT_EQ(run.Status, 0);
     EXPECT_EQ(run.Out, "");
     EXPECT_EQ(Exec({"history", "--history", h, "--csv", "--json"}).Status, 2);
+
+    run = Exec({"history", "--history", h, "--rename-line", "Котельная 2", "--to", "Котельная 3"});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    run = Exec({"history", "--history", h, "--lines", "--csv"});
+    EXPECT_EQ(run.Out, "line,port,devices\nКотельная 3," + line.SlavePath() + ",2\n");
+    EXPECT_EQ(Exec({"history", "--history", h, "--rename-line", "Нет", "--to", "X"}).Status, 1);
+    EXPECT_EQ(Exec({"history", "--history", h, "--rename-line", "Котельная 3"}).Status, 2);
     EXPECT_EQ(Exec({"history", "--history", dir.File("none.sqlite")}).Status, 1);
     EXPECT_FALSE(std::filesystem::exists(dir.File("none.sqlite")));
 }

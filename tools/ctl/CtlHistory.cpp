@@ -92,6 +92,28 @@ void PrintReadings(const std::vector<TReadingLogEntry>& log, const TCtlOptions& 
     }
 }
 
+void PrintLines(const std::vector<history::TLineInfo>& lines, const TCtlOptions& options) {
+    if (options.History.Json) {
+        auto array = nlohmann::json::array();
+        for (const auto& l : lines)
+            array.push_back({{"line", l.Name}, {"port", l.Port}, {"devices", l.Addresses}});
+        std::printf("%s\n", array.dump(1).c_str());
+        return;
+    }
+    if (options.Csv)
+        std::printf("line,port,devices\n");
+    for (const auto& l : lines) {
+        std::string devices;
+        for (int a : l.Addresses)
+            devices += (devices.empty() ? "" : " ") + std::to_string(a);
+        if (options.Csv)
+            std::printf("%s,%s,%s\n", Csv(l.Name).c_str(), Csv(l.Port).c_str(), devices.c_str());
+        else
+            std::printf("%s  port %s  devices %s\n", l.Name.c_str(), l.Port.c_str(),
+                        devices.c_str());
+    }
+}
+
 } // namespace
 
 int RunHistory(const TCtlOptions& options) {
@@ -102,10 +124,16 @@ int RunHistory(const TCtlOptions& options) {
         if (!history::IsServerLocation(where) && !std::filesystem::exists(where))
             throw history::EHistory("истории " + where + " нет");
         history::THistory h = history::THistory::Open(where);
-        if (q.Readings)
+        if (!q.RenameFrom.empty()) {
+            h.RenameLine(q.RenameFrom, q.RenameTo);
+            std::printf("line \"%s\" is now \"%s\"\n", q.RenameFrom.c_str(), q.RenameTo.c_str());
+        } else if (q.Lines) {
+            PrintLines(h.Lines(), options);
+        } else if (q.Readings) {
             PrintReadings(h.Readings(FilterOf(q)), options);
-        else
+        } else {
             PrintEvents(h.Events(FilterOf(q)), options);
+        }
     } catch (const history::EHistory& e) {
         std::fprintf(stderr, "kve17ctl: %s\n", e.what());
         return ExitFailed;

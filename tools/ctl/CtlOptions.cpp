@@ -147,6 +147,15 @@ void DeclareHistoryQuery(CLI::App& app, TCtlOptions& options) {
              [&](std::string_view v) { q.Codes = CodeList(v); });
     cli::AddFlag(app, "--invalid", "only records marked invalid", q.OnlyInvalid);
     cli::AddFlag(app, "--readings", "the reading log instead of the events", q.Readings);
+    cli::AddFlag(app, "--lines", "the lines, their ports and devices instead of the events",
+                 q.Lines);
+    AddValue(app, "--rename-line", "NAME", "give the line NAME the name of --to",
+             [&](std::string_view v) { q.RenameFrom = v; });
+    AddValue(app, "--to", "NEW", "the new name of --rename-line", [&](std::string_view v) {
+        if (v.empty())
+            Refuse("--to needs a name");
+        q.RenameTo = v;
+    });
     cli::AddFlag(app, "--csv", "comma-separated values with a header row", options.Csv);
     cli::AddFlag(app, "--json", "a JSON array", q.Json);
 }
@@ -231,6 +240,15 @@ bool CheckOperands(TCtlOptions& options, const std::vector<std::string>& operand
         options.Command != TCommand::Ports && options.Command != TCommand::History;
     if (options.Csv && options.History.Json) {
         error = "--csv and --json exclude each other";
+        return false;
+    }
+    const THistoryQuery& q = options.History;
+    if (q.RenameFrom.empty() != q.RenameTo.empty()) {
+        error = "--rename-line and --to go together";
+        return false;
+    }
+    if (q.Readings + q.Lines + !q.RenameFrom.empty() > 1) {
+        error = "--readings, --lines and --rename-line exclude each other";
         return false;
     }
     if (operands.size() != (wantsFile ? 1u : 0u)) {

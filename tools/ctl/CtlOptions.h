@@ -34,7 +34,10 @@ struct THistoryQuery {
     std::string Until;
     std::vector<int> Codes;
     bool OnlyInvalid = false;
-    bool Readings = false; // the reading log instead of the events
+    bool Readings = false;  // the reading log instead of the events
+    bool Lines = false;     // the lines and their devices instead of the events
+    std::string RenameFrom; // --rename-line: the line to rename to RenameTo
+    std::string RenameTo;
     bool Json = false;
 };
 
