@@ -7,6 +7,7 @@
 #include "dialogs/Obrport.h"
 #include "history/ReadingHistory.h"
 #include "serial/ComPort1Settings.h"
+#include "serial/StopSignals.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -232,7 +233,8 @@ void TForm1::ReadingEnded(std::exception_ptr failure) {
         ProgressBar1->hide();
     }
     SetCommandsEnabled(true);
-    if (failure)
+    // A reading given up for a stop signal is no fault to show: the program is ending.
+    if (failure && StopSignal() == 0)
         ShowApplicationException(failure);
     if (closePending_) {
         closePending_ = false;

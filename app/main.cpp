@@ -8,12 +8,32 @@
 #include "dialogs/Obrnastr.h"
 #include "dialogs/Obrport.h"
 #include "history/ReadingHistory.h"
+#include "serial/StandardDescriptors.h"
+#include "serial/StopSignals.h"
 
+#include <QSocketNotifier>
+#include <QWidget>
 #include <memory>
 
 namespace {
 
 using namespace kve17;
+
+// A stop signal closes the open message boxes and the main window, which waits for a reading to
+// give up; the port is then closed as on any exit.
+void CloseOnStopSignal(QObject& owner) {
+    if (StopSignalFd() < 0)
+        return;
+    auto* notifier = new QSocketNotifier(StopSignalFd(), QSocketNotifier::Read, &owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, &owner, [notifier] {
+        notifier->setEnabled(false);
+        while (QWidget* modal = QApplication::activeModalWidget())
+            if (!modal->close())
+                break;
+        if (Form1 != nullptr)
+            Form1->close();
+    });
+}
 
 void Run(QtOperatorPrompt& prompt) {
     auto form1 = std::make_unique<TForm1>(prompt, TPortDirectory());
@@ -41,7 +61,11 @@ void Run(QtOperatorPrompt& prompt) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (!EnsureStandardDescriptors())
+        return 1;
     TApplication app(argc, argv);
+    InstallStopSignals();
+    CloseOnStopSignal(app);
     QtOperatorPrompt prompt;
     try {
         Run(prompt);
@@ -49,5 +73,6 @@ int main(int argc, char** argv) {
         // A failure during start-up is shown like any other; the program then ends normally.
         app.ShowException(error);
     }
+    RaiseStopSignal();
     return 0;
 }

@@ -2,10 +2,12 @@
 #include "archive/ArchiveListing.h"
 #include "archive/ArchiveOps.h"
 #include "link/LinkCodes.h"
+#include "serial/StopSignals.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <stdexcept>
 
 namespace kve17 {
 
@@ -127,6 +129,9 @@ int Merge(TReading& s) {
 void ReadBlocks(TReading& s, int deviceIndex, IDeviceLink& link, IReadingView& view,
                 TReadingResult& result) {
     for (int i = 0; i < BlockCount; ++i) {
+        // Thrown like a failing port, so that the file keeps its content.
+        if (StopSignal() != 0)
+            throw std::runtime_error("reading stopped by a signal");
         view.StepProgress();
         const int code = RequestBlock(link, deviceIndex, i + 1, s);
         if (code != LinkCode::Ok) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The benchmark: reads a device's archive through kve17ctl against kve17-sim with line pacing,
-# beside a peer reader on a general-purpose Modbus library, and runs the micro-benchmarks.
+# beside a peer reader on a general-purpose Modbus library, the same reading through ser2net over
+# raw TCP and RFC 2217, and runs the micro-benchmarks.
 #   bench/run.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,6 +15,8 @@ cmake --build "$build" -j "$(nproc)" --target kve17ctl kve17-sim kve17_micro_ben
 cc -O2 -Wall bench/peer_modbus.c $(pkg-config --cflags --libs libmodbus) -o "$build/peer_modbus"
 
 python3 bench/line_bench.py "$build"
+echo
+python3 bench/server_bench.py "$build"
 echo
 "$build/bench/kve17_micro_bench" --benchmark_min_time=0.2
 echo

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <span>
@@ -55,8 +56,25 @@ std::vector<std::uint8_t> ReadWhole(const std::string& path) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
+// The scratch file lives in a folder of its own, removed with everything in it when the run ends,
+// so that a fuzzing run leaves nothing behind in the temporary folder.
+std::string scratchFolder;
+
+void RemoveScratch() {
+    std::error_code ignored;
+    std::filesystem::remove_all(scratchFolder, ignored);
+}
+
 const std::string& ScratchPath() {
-    static const std::string path = "/tmp/kve17-fuzz-reading-" + std::to_string(getpid()) + ".dat";
+    static const std::string path = [] {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "kve17-fuzz-reading-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            std::abort();
+        scratchFolder = pattern;
+        std::atexit(RemoveScratch);
+        return pattern + "/a.dat";
+    }();
     return path;
 }
 

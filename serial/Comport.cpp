@@ -1,14 +1,23 @@
 #include "serial/Comport.h"
 
 #include "serial/EComPort.h"
+#include "serial/NetLine.h"
+#include "serial/PortTarget.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 
 namespace kve17 {
 
 namespace {
+
+std::unique_ptr<IByteLine> MakeLine(TLineKind kind) {
+    if (kind == TLineKind::Terminal)
+        return std::make_unique<TtyByteLine>();
+    return std::make_unique<TNetLine>(kind);
+}
 
 template <class Span> Span Clamped(Span bytes) {
     return bytes.first(std::min<std::size_t>(bytes.size(), INT_MAX));
@@ -49,12 +58,18 @@ void TCustomComPort::CreateHandle() {
     const std::optional<std::string> path = directory_.Resolve(port_);
     if (!path)
         throw EComPort(CE_OpenFailed, ENOENT);
-    if (const int error = line_.Open(*path))
+    const std::optional<TPortTarget> target = ParsePortTarget(*path);
+    if (!target)
+        throw EComPort(CE_OpenFailed, EINVAL);
+    line_ = MakeLine(target->Kind);
+    echoing_ = echo_ || target->Echo;
+    if (const int error = line_->Open(target->Kind == TLineKind::Terminal ? target->Path : *path))
         throw EComPort(CE_OpenFailed, error);
 }
 
 void TCustomComPort::DestroyHandle() {
-    line_.Close();
+    if (line_)
+        line_->Close();
 }
 
 void TCustomComPort::SetupComPort() {
@@ -87,7 +102,7 @@ tty::LineSettings TCustomComPort::LineSettings() const {
 void TCustomComPort::ApplyDCB() {
     if (!connected_)
         return;
-    if (const int error = line_.Apply(LineSettings()))
+    if (const int error = line_->Apply(LineSettings()))
         throw EComPort(CE_SetStateFailed, error);
 }
 
@@ -127,13 +142,17 @@ void TCustomComPort::SetPort(std::string_view name) {
     }
 }
 
-int TCustomComPort::Read(std::span<std::uint8_t> buffer) {
-    if (!connected_)
-        throw EComPort(CEPortNotOpen);
+tty::Transfer TCustomComPort::ReadLine(std::span<std::uint8_t> buffer) {
     const tty::ReadTimeouts timeouts{static_cast<std::uint32_t>(timeouts_.ReadInterval()),
                                      static_cast<std::uint32_t>(timeouts_.ReadTotalMultiplier()),
                                      static_cast<std::uint32_t>(timeouts_.ReadTotalConstant())};
-    const tty::Transfer done = line_.Read(Clamped(buffer), timeouts);
+    return line_->Read(Clamped(buffer), timeouts);
+}
+
+int TCustomComPort::Read(std::span<std::uint8_t> buffer) {
+    if (!connected_)
+        throw EComPort(CEPortNotOpen);
+    const tty::Transfer done = ReadLine(buffer);
     if (done.Error != 0)
         throw EComPort(CE_ReadFailed, done.Error);
     return static_cast<int>(done.Count);
@@ -144,16 +163,38 @@ int TCustomComPort::Write(std::span<const std::uint8_t> bytes) {
         throw EComPort(CEPortNotOpen);
     const tty::WriteTimeouts timeouts{static_cast<std::uint32_t>(timeouts_.WriteTotalMultiplier()),
                                       static_cast<std::uint32_t>(timeouts_.WriteTotalConstant())};
-    const tty::Transfer done = line_.Write(Clamped(bytes), timeouts);
+    const tty::Transfer done = line_->Write(Clamped(bytes), timeouts);
     if (done.Error != 0)
         throw EComPort(CE_WriteFailed, done.Error);
+    if (echoing_)
+        DropEcho(bytes.first(done.Count));
     return static_cast<int>(done.Count);
+}
+
+// The echo comes before any reply, so it is read off in the caller's bytes' size, in pieces of a
+// fixed buffer.
+void TCustomComPort::DropEcho(std::span<const std::uint8_t> sent) {
+    std::array<std::uint8_t, 256> echo{};
+    while (!sent.empty()) {
+        const auto piece = std::span(echo).first(std::min(echo.size(), sent.size()));
+        const tty::Transfer done = ReadLine(piece);
+        if (done.Error != 0)
+            throw EComPort(CE_ReadFailed, done.Error);
+        if (!std::equal(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(done.Count),
+                        sent.begin()))
+            throw EComPort(CE_ReadFailed, EBADMSG,
+                           "the echo differs from the bytes sent (does the adapter echo?)");
+        if (done.Count < piece.size())
+            throw EComPort(CE_ReadFailed, ETIMEDOUT,
+                           "the adapter did not echo the bytes sent (is its echo on?)");
+        sent = sent.subspan(piece.size());
+    }
 }
 
 void TCustomComPort::ClearBuffer(bool input, bool output) {
     if (!connected_)
         throw EComPort(CE_PurgeFailed, EBADF);
-    if (const int error = line_.Flush(input, output))
+    if (const int error = line_->Flush(input, output))
         throw EComPort(CE_PurgeFailed, error);
 }
 

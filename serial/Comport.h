@@ -3,6 +3,7 @@
 // raised as EComPort.
 #pragma once
 
+#include "serial/ByteLine.h"
 #include "serial/ComPortIntf.h"
 #include "serial/ComSettings.h"
 #include "serial/ComTypes.h"
@@ -10,6 +11,7 @@
 #include "serial/TtyLine.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,7 +20,8 @@ namespace kve17 {
 
 class TCustomComPort : public IComPort {
 public:
-    // `directory` turns port names into device paths when the port is opened.
+    // `directory` turns port names into device paths or server addresses when the port is
+    // opened; a "tcp://" or "rfc2217://" address may also be given as the name itself.
     explicit TCustomComPort(TPortDirectory directory = TPortDirectory());
     ~TCustomComPort() override;
     TCustomComPort(const TCustomComPort&) = delete;
@@ -45,9 +48,15 @@ public:
     void SetParityBits(TParityBits bits) override { parity_.SetBits(bits); }
     // While connected the port is closed and opened again under the new name.
     void SetPort(std::string_view name) override;
+    // An adapter that sends every transmitted byte back: each write then reads the echo and
+    // drops it. Also on for a port whose target ends in "?echo" (see PortTarget.h).
+    void SetEcho(bool on) { echo_ = on; }
+    bool Echo() const { return echo_; }
 
     // Code 24 on a closed port; 3 (read) or 2 (write) with the error number when the line
-    // fails or hangs up (EIO when the system gives none).
+    // fails or hangs up (EIO when the system gives none). With an echoing adapter, Write raises
+    // code 3 when the echo read back under the read time-outs differs from the bytes sent
+    // (EBADMSG) or does not come whole (ETIMEDOUT).
     int Read(std::span<std::uint8_t> buffer) override;
     int Write(std::span<const std::uint8_t> bytes) override;
     // Code 5 when the queues cannot be discarded (EBADF on a closed port).
@@ -75,10 +84,14 @@ protected:
 
 private:
     tty::LineSettings LineSettings() const;
+    tty::Transfer ReadLine(std::span<std::uint8_t> buffer);
+    void DropEcho(std::span<const std::uint8_t> sent);
 
     TPortDirectory directory_;
-    tty::Line line_;
+    std::unique_ptr<IByteLine> line_;
     bool connected_ = false;
+    bool echo_ = false;
+    bool echoing_ = false; // this opening: echo_ or the target's own mark
     TBaudRate baudRate_ = br9600;
     int customBaudRate_ = 9600;
     std::string port_ = "COM1";

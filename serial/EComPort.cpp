@@ -56,4 +56,8 @@ EComPort::EComPort(TComExceptions kind, int systemError)
     : std::runtime_error(BuildMessage(kind, systemError)),
       SystemError(EffectiveSystemError(kind, systemError)), PortError(kind + 1) {}
 
+EComPort::EComPort(TComExceptions kind, int systemError, const std::string& detail)
+    : std::runtime_error(BuildMessage(kind, systemError) + ": " + detail),
+      SystemError(EffectiveSystemError(kind, systemError)), PortError(kind + 1) {}
+
 } // namespace kve17

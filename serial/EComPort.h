@@ -43,6 +43,8 @@ public:
     // code's text alone and SystemError is -1. Otherwise " (Error: %d)" follows the text.
     EComPort(TComExceptions kind, int systemError);
     explicit EComPort(TComExceptions kind) : EComPort(kind, -1) {}
+    // The message goes on with ": " and `detail`, for failures the code alone cannot explain.
+    EComPort(TComExceptions kind, int systemError, const std::string& detail);
 
     int SystemError;
     int PortError;

@@ -1,5 +1,7 @@
 #include "serial/PortDirectory.h"
 
+#include "serial/PortTarget.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -49,15 +51,21 @@ bool IsPrivateDir(const fs::path& dir) {
     return (info.st_uid == geteuid() || info.st_uid == 0) && (info.st_mode & S_IWOTH) == 0;
 }
 
+// A link's target is free text: a device path, or the address of a device server.
 fs::path LinkTarget(const fs::path& link) {
     std::error_code error;
     const fs::path target = fs::read_symlink(link, error);
     if (error)
         return {};
-    return target.is_absolute() ? target : (link.parent_path() / target).lexically_normal();
+    if (target.is_absolute() || IsNetworkTarget(target.string()))
+        return target;
+    return (link.parent_path() / target).lexically_normal();
 }
 
-std::string SameFileKey(const fs::path& path) {
+std::string SameFileKey(const fs::path& linked) {
+    const fs::path path(std::string(TargetWithoutOptions(linked.string())));
+    if (IsNetworkTarget(path.string()))
+        return path.string();
     std::error_code error;
     const fs::path canonical = fs::weakly_canonical(path, error);
     return error ? path.string() : canonical.string();
@@ -204,7 +212,7 @@ std::vector<TPortEntry> TPortDirectory::List() const {
 }
 
 std::optional<std::string> TPortDirectory::Resolve(std::string_view name) const {
-    if (name.starts_with('/'))
+    if (name.starts_with('/') || IsNetworkTarget(name))
         return std::string(name);
     for (const TPortEntry& entry : List())
         if (entry.Name == name)
@@ -213,8 +221,8 @@ std::optional<std::string> TPortDirectory::Resolve(std::string_view name) const 
 }
 
 std::string TPortDirectory::AddLink(std::string_view device, std::string_view name) const {
-    if (!device.starts_with('/'))
-        throw std::runtime_error("A port link needs an absolute device path: " +
+    if (!device.starts_with('/') && !IsNetworkTarget(device))
+        throw std::runtime_error("A port link needs an absolute device path or a server address: " +
                                  std::string(device));
     if (!name.empty() && !ComNumber(name))
         throw std::runtime_error("A port name is COM followed by a number: " + std::string(name));

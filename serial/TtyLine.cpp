@@ -1,12 +1,13 @@
 #include "serial/TtyLine.h"
 
+#include "serial/ReadPlan.h"
+#include "serial/StopSignals.h"
 #include "serial/TtyRate.h"
 #include "serial/TtyTermios.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstdlib>
 #include <fcntl.h>
 #include <limits>
 #include <linux/serial.h>
@@ -25,8 +26,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-
-constexpr std::uint32_t kMaxTimeout = std::numeric_limits<std::uint32_t>::max();
 
 struct StandardRate {
     int Rate;
@@ -51,15 +50,12 @@ speed_t StandardCode(int rate) {
     return B0;
 }
 
-// Deadlines far beyond any real wait are capped so that the clock arithmetic cannot overflow.
-Clock::time_point Later(Clock::time_point start, std::uint64_t ms) {
-    constexpr std::uint64_t kCap = std::uint64_t{1} << 40; // about 35 years
-    return start + milliseconds(static_cast<milliseconds::rep>(std::min(ms, kCap)));
-}
-
-// Waits for `events` until the deadline (or without limit); `revents` is 0 on a time-out.
+// Waits for `events` until the deadline (or without limit); `revents` is 0 on a time-out. A stop
+// signal ends the wait with EINTR.
 int WaitFor(int fd, short events, std::optional<Clock::time_point> deadline, short& revents) {
     for (;;) {
+        if (StopSignal() != 0)
+            return EINTR;
         pollfd entry{fd, events, 0};
         timespec limit{};
         if (deadline) {
@@ -70,7 +66,7 @@ int WaitFor(int fd, short events, std::optional<Clock::time_point> deadline, sho
         }
         const int ready = ppoll(&entry, 1, deadline ? &limit : nullptr, nullptr);
         if (ready < 0 && errno == EINTR)
-            continue;
+            continue; // a stop signal is seen at the top
         if (ready < 0)
             return errno;
         revents = ready == 0 ? short{0} : entry.revents;
@@ -219,13 +215,6 @@ bool Matches(const termios& wanted, const termios& got) {
            (wanted.c_lflag & lflags) == (got.c_lflag & lflags);
 }
 
-// Drivers may store the rate their clock divider reaches rather than the one asked for.
-bool RateMatches(int wanted, int got, bool standard) {
-    if (standard)
-        return wanted == got;
-    return std::abs(static_cast<long>(wanted) - got) <= wanted / 50;
-}
-
 // Applies, then reads back: tcsetattr succeeds when any one of the changes took effect.
 int SetAndCheck(int fd, const termios& wanted, int rate, bool standard, bool pseudo) {
     // A pty keeps no parity and forces eight data bits; asking it for more fails with EINVAL.
@@ -243,7 +232,14 @@ int SetAndCheck(int fd, const termios& wanted, int rate, bool standard, bool pse
     int gotRate = 0;
     if (const int error = GetLineRate(fd, gotRate))
         return error;
-    return Matches(applied, got) && RateMatches(rate, gotRate, standard) ? 0 : EINVAL;
+    return Matches(applied, got) && ReadBackRateAccepted(rate, gotRate) ? 0 : EINVAL;
+}
+
+// Puts back settings read before: the arbitrary rate, when it was one, goes through termios2.
+void RestoreLine(int fd, const termios& settings, int rate) {
+    (void)tcsetattr(fd, TCSANOW, &settings);
+    if (rate > 0 && !IsStandardRate(rate))
+        (void)SetLineRate(fd, rate);
 }
 
 // Modem-line calls that the device does not know (a pty) mean it has no modem lines.
@@ -287,6 +283,12 @@ int Line::Open(const std::string& path) {
         ::close(fd);
         return error;
     }
+    // What the line was set to before, given back on close: a terminal opened by mistake keeps
+    // its echo, and the next program finds the line as it left it.
+    saved_ = tcgetattr(fd, &original_) == 0;
+    savedRate_ = 0;
+    if (saved_)
+        (void)GetLineRate(fd, savedRate_);
     (void)ioctl(fd, TIOCEXCL);
     RequestLowLatency(fd);
     fd_ = fd;
@@ -299,6 +301,8 @@ void Line::Close() {
         return;
     // Best effort: a hung-up line refuses both, and closing must still succeed.
     (void)tcflush(fd_, TCIFLUSH);
+    if (saved_)
+        RestoreLine(fd_, original_, savedRate_);
     (void)ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     fd_ = -1;
@@ -318,9 +322,7 @@ int Line::Apply(const LineSettings& settings) {
 
     const int error = SetAndCheck(fd_, wanted, settings.Rate, standard, pseudo_);
     if (error != 0) {
-        (void)tcsetattr(fd_, TCSANOW, &previous);
-        if (previousRate > 0 && !IsStandardRate(previousRate))
-            (void)SetLineRate(fd_, previousRate);
+        RestoreLine(fd_, previous, previousRate);
         return error;
     }
     charTime_ = CharTime(settings);
@@ -346,21 +348,10 @@ void Line::AwaitRestOfReply(std::size_t missing, std::optional<Clock::time_point
 Transfer Line::Read(std::span<std::uint8_t> buffer, const ReadTimeouts& t) {
     const Clock::time_point start = Clock::now();
     const std::size_t wanted = buffer.size();
-    std::optional<Clock::time_point> total;
-    std::optional<milliseconds> interval;
-    bool returnOnAny = false;
-    if (t.Interval == kMaxTimeout && t.Multiplier == 0 && t.Constant == 0) {
-        total = start;
-    } else if (t.Interval == kMaxTimeout && t.Multiplier == kMaxTimeout && t.Constant != 0 &&
-               t.Constant != kMaxTimeout) {
-        total = Later(start, t.Constant);
-        returnOnAny = true;
-    } else {
-        if (t.Multiplier != 0 || t.Constant != 0)
-            total = Later(start, std::uint64_t{t.Multiplier} * wanted + t.Constant);
-        if (t.Interval != 0)
-            interval = milliseconds(t.Interval);
-    }
+    const ReadPlan plan = PlanRead(t, wanted, start);
+    const std::optional<Clock::time_point> total = plan.Total;
+    const std::optional<milliseconds> interval = plan.Interval;
+    const bool returnOnAny = plan.ReturnOnAny;
 
     std::size_t got = 0;
     std::optional<Clock::time_point> gap; // the interval deadline, once a byte is in

@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <termios.h>
 
 namespace kve17::tty {
 
@@ -59,7 +60,7 @@ public:
     // Opens the terminal at `path` for this process alone. Returns 0, EBUSY when another open
     // holds it, or the error number of the failed call (ENOTTY for a file that is no terminal).
     int Open(const std::string& path);
-    // Discards unread input and closes; never fails.
+    // Discards unread input, puts back the line settings found at Open, and closes; never fails.
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
 
@@ -91,6 +92,9 @@ private:
 
     int fd_ = -1;
     bool pseudo_ = false;
+    bool saved_ = false;
+    termios original_{};
+    int savedRate_ = 0;
     std::chrono::nanoseconds charTime_{std::chrono::microseconds(1042)}; // one byte at 9600 8N1
 };
 

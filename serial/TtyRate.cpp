@@ -4,6 +4,7 @@
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <cerrno>
+#include <cstdlib>
 #include <sys/ioctl.h>
 
 namespace kve17::tty {
@@ -29,6 +30,12 @@ int GetLineRate(int fd, int& bitsPerSecond) {
         return errno;
     bitsPerSecond = static_cast<int>(settings.c_ospeed);
     return 0;
+}
+
+bool ReadBackRateAccepted(int asked, int readBack) {
+    if (asked <= 0 || readBack <= 0)
+        return false;
+    return std::labs(static_cast<long>(asked) - readBack) <= asked / 50;
 }
 
 } // namespace kve17::tty

@@ -12,4 +12,9 @@ int SetLineRate(int fd, int bitsPerSecond);
 // master this is the slave's speed. Returns 0, or the error number of the failed call.
 int GetLineRate(int fd, int& bitsPerSecond);
 
+// Whether a rate read back from the driver is the rate asked for. Drivers store the rate their
+// clock divider reaches (57553 for 57600 on some USB bridges), and a UART receives well within
+// 2 % of its partner's rate, so that much difference is the same rate, for standard speeds too.
+bool ReadBackRateAccepted(int asked, int readBack);
+
 } // namespace kve17::tty

@@ -5,6 +5,7 @@
 #include "dialogs/Obrnastr.h"
 #include "dialogs/Obrport.h"
 #include "tests/app/AppFixture.h"
+#include "tests/support/Ser2net.h"
 #include "tools/sim/SimLine.h"
 
 #include <QComboBox>
@@ -13,7 +14,10 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <fcntl.h>
 #include <functional>
+#include <termios.h>
+#include <unistd.h>
 
 namespace kve17::test {
 namespace {
@@ -54,13 +58,43 @@ protected:
     }
 
     // As the operator: the tool bar's port button, the port and the speed, OK.
-    void PickPortAndSpeed(const QString& port, const QString& speed) {
-        WhenShown(*formPort, [this, port, speed] {
+    // `tip`, when given, takes the port's tool tip as the list shows it.
+    void PickPortAndSpeed(const QString& port, const QString& speed, std::string* tip = nullptr) {
+        WhenShown(*formPort, [this, port, speed, tip] {
             formPort->CBoxPort->setCurrentIndex(formPort->CBoxPort->findText(port));
+            if (tip)
+                *tip = formPort->CBoxPort->toolTip().toStdString();
             formPort->Skor->setCurrentIndex(formPort->Skor->findText(speed));
             QTest::mouseClick(formPort->OK, Qt::LeftButton);
         });
         QTest::mouseClick(form->ToolButton5, Qt::LeftButton);
+    }
+
+    // The window's file against the command line's reading of the local line.
+    void ExpectSameAsCommandLine(const std::string& windowFile) {
+        ASSERT_TRUE(form->close()); // frees the line for the command line
+        const QString ctlFile = QString::fromStdString(TempPath("ctl.dat"));
+        QString errors;
+        ASSERT_EQ(RunCtl({"create", ctlFile}, &errors), 0) << errors.toStdString();
+        ASSERT_EQ(RunCtl({"read", "--port", QString::fromStdString(sim.SlavePath()), "--device",
+                          "3", "--baud", "115200", "--no-history", ctlFile},
+                         &errors),
+                  0)
+            << errors.toStdString();
+
+        const auto fromWindow = FileBytes(windowFile);
+        ASSERT_EQ(fromWindow.size(), static_cast<std::size_t>(ArchiveFileSize));
+        EXPECT_EQ(FilePosition(windowFile), 0);
+        EXPECT_TRUE(fromWindow == FileBytes(ctlFile.toStdString()))
+            << "the window's file and the command line's differ";
+    }
+
+    speed_t RemoteLineSpeed() const {
+        termios settings{};
+        const int fd = open(sim.SlavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        tcgetattr(fd, &settings);
+        close(fd);
+        return cfgetospeed(&settings);
     }
 
     sim::SimLine sim;
@@ -89,21 +123,30 @@ TEST_F(EndToEnd, WindowReadingEqualsCommandLineReading) {
     EXPECT_GE(sim.Requests(3), 62);
     EXPECT_EQ(sim.Requests(1), 0);
 
-    ASSERT_TRUE(form->close()); // frees the line for the command line
-    const QString ctlFile = QString::fromStdString(TempPath("ctl.dat"));
-    QString errors;
-    ASSERT_EQ(RunCtl({"create", ctlFile}, &errors), 0) << errors.toStdString();
-    ASSERT_EQ(RunCtl({"read", "--port", QString::fromStdString(sim.SlavePath()), "--device", "3",
-                      "--baud", "115200", "--no-history", ctlFile},
-                     &errors),
-              0)
-        << errors.toStdString();
+    ExpectSameAsCommandLine(windowFile);
+}
 
-    const auto fromWindow = FileBytes(windowFile);
-    ASSERT_EQ(fromWindow.size(), static_cast<std::size_t>(ArchiveFileSize));
-    EXPECT_EQ(FilePosition(windowFile), 0);
-    EXPECT_TRUE(fromWindow == FileBytes(ctlFile.toStdString()))
-        << "the window's file and the command line's differ";
+TEST_F(EndToEnd, WindowReadingOverRfc2217EqualsLocalCommandLineReading) {
+    if (!Ser2net::Installed())
+        GTEST_SKIP() << "ser2net is not installed (scripts/install-deps.sh installs it)";
+    Ser2net server(sim.SlavePath());
+    const std::string netName = ports.AddLink(server.RfcAddress());
+    std::string tip;
+    PickPortAndSpeed(QString::fromStdString(netName), QStringLiteral("115200"), &tip);
+    EXPECT_EQ(tip, server.RfcAddress()) << "the network link is listed with its address";
+    ASSERT_TRUE(form->ComPort1.Connected());
+    EXPECT_EQ(std::string(form->Link.PortName.data()), netName);
+    const std::string windowFile = TempPath("window.dat");
+    prompt.Files.push_back(TempPath("window"));
+    QTest::mouseClick(form->ToolButton1, Qt::LeftButton);
+    SelectDevice(3);
+    ReadInto(windowFile);
+    ASSERT_EQ(prompt.Shown.size(), 2U);
+    EXPECT_EQ(prompt.Shown[1].Text, "Закончено чтение архива");
+    EXPECT_GE(sim.Requests(3), 62);
+    EXPECT_EQ(RemoteLineSpeed(), B115200) << "the dialog's speed reached the simulator's line";
+
+    ExpectSameAsCommandLine(windowFile);
 }
 
 } // namespace

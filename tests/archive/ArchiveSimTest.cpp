@@ -10,6 +10,7 @@
 #include "tests/support/ScriptedPrompt.h"
 #include "tools/sim/SimLine.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 
 namespace kve17::test {
@@ -79,9 +80,8 @@ TEST_F(SimReading, FreshThenTwoIncrementalReadingsGiveTheModelFile) {
     const auto device = line.Archive(Address);
     int k = 0;
     for (const auto& r : listed) {
-        TArchiveRecord expected = RecordOf(device, k++);
-        CheckRecord(expected);
-        ASSERT_TRUE(SameRecord(r.Record, expected)) << "record " << k - 1;
+        const model::Bytes expected = model::Checked(model::DeviceRecordBytes(device, k++));
+        ASSERT_EQ(std::memcmp(&r.Record, expected.data(), RecordSize), 0) << "record " << k - 1;
     }
     EXPECT_GT(k, 900);
 }

@@ -31,11 +31,13 @@ protected:
         EXPECT_EQ(Driver.Pending(), 0);
     }
 
+    // By the arrow keys, at most a bounded number of presses: a box that stops short fails.
     void SetTo(int value) {
-        while (FormNastr.Edit1->value() < value)
+        for (int press = 0; press < 1000 && FormNastr.Edit1->value() < value; ++press)
             QTest::keyClick(FormNastr.Edit1, Qt::Key_Up);
-        while (FormNastr.Edit1->value() > value)
+        for (int press = 0; press < 1000 && FormNastr.Edit1->value() > value; ++press)
             QTest::keyClick(FormNastr.Edit1, Qt::Key_Down);
+        EXPECT_EQ(FormNastr.Edit1->value(), value);
     }
 };
 

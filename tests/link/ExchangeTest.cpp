@@ -119,13 +119,24 @@ TEST_F(ExchangeTest, UnknownCommandIsRefusedBeforeThePortIsLookedAt) {
     EXPECT_TRUE(port.Calls.empty());
 }
 
-TEST_F(ExchangeTest, EveryCommandOfTheTableIsSent) {
-    for (const std::uint8_t command : LinkCommands) {
+// The device's command set, written out: each is sent as asked, any other number never leaves.
+TEST_F(ExchangeTest, EveryCommandOfTheDeviceIsSentAndNoOther) {
+    const std::array<std::uint8_t, 17> known{1,  2,  3,  4,  5,  6,  14, 15, 17,
+                                             18, 66, 67, 68, 69, 70, 71, 100};
+    link.Povt1 = 1;
+    for (const std::uint8_t command : known) {
         port.Replies.push_back(FakeReply::Silence());
-        link.Povt1 = 1;
         link.Exchange(0, command, 0, nullptr, reply);
+        ASSERT_FALSE(port.Writes.empty());
+        EXPECT_EQ(port.Writes.back(), WithCrc({0x01, command})) << int{command};
     }
-    EXPECT_EQ(port.Writes.size(), LinkCommands.size());
+    EXPECT_EQ(port.Writes.size(), known.size());
+    const std::array<std::uint8_t, 10> unknown{0, 7, 13, 16, 19, 65, 72, 99, 101, 255};
+    for (const std::uint8_t command : unknown) {
+        EXPECT_EQ(link.Exchange(0, command, 0, nullptr, reply), LinkCode::UnknownCommand)
+            << int{command};
+    }
+    EXPECT_EQ(port.Writes.size(), known.size());
 }
 
 TEST_F(ExchangeTest, ClosedPortGives256AndNothingIsPurgedOrSent) {

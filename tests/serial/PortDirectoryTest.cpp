@@ -3,6 +3,7 @@
 
 #include "serial/Comport.h"
 #include "serial/EComPort.h"
+#include "tests/support/TcpPeer.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -134,6 +135,31 @@ TEST_F(PortDirectoryTest, ResolveGivesAbsolutePathsAsTheyAreAndNothingForUnknown
     EXPECT_EQ(Directory().Resolve("/dev/ttyX9"), "/dev/ttyX9");
     EXPECT_EQ(Directory().Resolve("COM2"), std::nullopt);
     EXPECT_EQ(Directory().Resolve("ttyUSB0"), std::nullopt);
+}
+
+TEST_F(PortDirectoryTest, LinkToAServerAddressIsAPortAndItsEchoMarkIsHonoured) {
+    test::TcpPeer peer;
+    AddTty("ttyUSB0");
+    Link("COM1", peer.Address() + "?echo");
+    Link("COM9", "rfc2217://10.0.0.5:4001");
+    EXPECT_EQ(Listed(), (std::vector<std::pair<std::string, std::string>>{
+                            {"COM1", peer.Address() + "?echo"},
+                            {"COM2", Dev("ttyUSB0")},
+                            {"COM9", "rfc2217://10.0.0.5:4001"}}));
+    EXPECT_EQ(Directory().AddLink("tcp://10.0.0.6:4001"), "COM3");
+
+    TComPort port(Directory());
+    port.SetPort("COM1");
+    port.Timeouts().SetReadTotalConstant(2000);
+    port.Open();
+    ASSERT_TRUE(peer.Accept(std::chrono::seconds(5)));
+    const std::vector<std::uint8_t> request{0x01, 0x43, 0xFF};
+    peer.Send(request); // the adapter's echo, then the reply
+    peer.Send(std::vector<std::uint8_t>{0x55});
+    EXPECT_EQ(port.Write(request), 3);
+    std::array<std::uint8_t, 1> reply{};
+    EXPECT_EQ(port.Read(reply), 1);
+    EXPECT_EQ(reply[0], 0x55) << "the echo is dropped, the reply kept";
 }
 
 TEST_F(PortDirectoryTest, AddLinkTakesTheLowestNumberFreeInTheWholeList) {

@@ -2,8 +2,8 @@
 
 namespace kve17::test {
 
-TMsgAnswer ScriptedPrompt::Message(std::string_view text, std::string_view caption,
-                                   TMsgIcon icon, TMsgButtons buttons) {
+TMsgAnswer ScriptedPrompt::Message(std::string_view text, std::string_view caption, TMsgIcon icon,
+                                   TMsgButtons buttons) {
     Shown.push_back({std::string(text), std::string(caption), icon, buttons});
     if (!Answers.empty()) {
         const TMsgAnswer answer = Answers.front();

@@ -4,11 +4,15 @@
 #include "tests/archive/ArchiveModel.h"
 #include "tests/archive/FakeDevice.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Pty.h"
 #include "tools/sim/SimLine.h"
 
 #include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
 
 namespace kve17::test {
 namespace {
@@ -40,7 +44,8 @@ Finished Finish(ChildProcess& child) {
 
 std::vector<std::string> ReadArgs(const std::string& port, const std::string& file,
                                   std::vector<std::string> extra = {}) {
-    std::vector<std::string> args{KVE17CTL_PATH, "read", "--port", port, "--device", "2"};
+    std::vector<std::string> args{KVE17CTL_PATH, "read", "--port",      port,
+                                  "--device",    "2",    "--no-history"};
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(file);
     return args;
@@ -197,6 +202,90 @@ TEST_F(CtlFullDisk, SaveAfterTheReadingFailsAndKeepsTheFile) {
     EXPECT_EQ(line.Requests(2), 62);
     EXPECT_EQ(FileBytes(file), fresh);
     EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"a.dat"});
+}
+
+// --- A reading stopped by a signal: the port released for the next program, the file unchanged,
+// and the program ends as the signal ends it.
+
+class CtlStopped : public ::testing::TestWithParam<int> {
+protected:
+    TempDir dir;
+    sim::SimLine line;
+};
+
+TEST_P(CtlStopped, ReleasesThePortKeepsTheFileAndEndsByTheSignal) {
+    line.SetDevice(2, sim::MakeArchive(23));
+    const std::string file = dir.File("a.dat");
+    const auto fresh = BytesOf(model::FreshFile());
+    WriteBytes(file, fresh);
+    // Held open here as another program would: the terminal outlives the reading.
+    const int other = ::open(line.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    termios before{};
+    ASSERT_EQ(tcgetattr(other, &before), 0);
+
+    ChildProcess ctl(ReadArgs(line.SlavePath(), file, {"--trace", "--delay-tx", "30"}));
+    ASSERT_TRUE(ctl.WaitForErr(" TX 02 43 00 04 ", Patience)) << ctl.err;
+    ctl.Signal(GetParam());
+    const Finished run = Finish(ctl);
+
+    EXPECT_EQ(run.Status, 128 + GetParam()) << run.Err;
+    EXPECT_NE(run.Err.find("kve17ctl: reading stopped; the archive file is unchanged"),
+              std::string::npos)
+        << run.Err;
+    EXPECT_EQ(FileBytes(file), fresh);
+    EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"a.dat"});
+    int exclusive = -1;
+    EXPECT_EQ(ioctl(other, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0) << "the port stays locked";
+    termios after{};
+    ASSERT_EQ(tcgetattr(other, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    ::close(other);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, CtlStopped, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const auto& info) {
+                             return info.param == SIGINT    ? "Interrupt"
+                                    : info.param == SIGTERM ? "Terminate"
+                                                            : "HangUp";
+                         });
+
+// --- Started with standard error closed, as some schedulers start programs: messages must not
+// reach the line the port took the place of.
+
+void CloseStandardError() {
+    ::close(2);
+}
+
+TEST(CtlClosedDescriptors, MessagesNeverGoToThePort) {
+    TempDir dir;
+    Pty pty;
+    ChildProcess ctl(ReadArgs(pty.SlavePath(), dir.File("missing.dat")), CloseStandardError);
+    EXPECT_EQ(ctl.Wait(Patience), 1);
+    const auto sent = pty.Receive(4096, 200ms);
+    EXPECT_TRUE(sent.empty()) << std::string(sent.begin(), sent.end());
+}
+
+// --- A FIFO given for a file: refused at once, not waited on for a writer.
+
+TEST(CtlFifo, ShowAndTheSimulatorRefuseAFifoAtOnce) {
+    TempDir dir;
+    const std::string fifo = dir.File("a.dat");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string link = dir.File("b.dat");
+    fs::create_symlink(fifo, link);
+    for (const std::string& name : {fifo, link}) {
+        ChildProcess show({KVE17CTL_PATH, "show", name});
+        const Finished run = Finish(show);
+        EXPECT_EQ(run.Status, 1) << name;
+        EXPECT_EQ(run.Err, "Файл архива не удается открыть\n");
+    }
+    ChildProcess sim({KVE17_SIM_PROGRAM, "--port-dir", dir.File("ports"), "--devices", "2",
+                      "--archive", "2=" + fifo});
+    EXPECT_EQ(sim.Wait(Patience), 1) << sim.err;
+    EXPECT_NE(sim.err.find("not a regular file"), std::string::npos) << sim.err;
 }
 
 } // namespace

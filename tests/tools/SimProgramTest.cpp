@@ -216,6 +216,32 @@ TEST_F(SimProgramTest, ANameTakenByAnotherDeviceExitsOne) {
     EXPECT_EQ(fs::read_symlink(ports / "COM7"), "/dev/null");
 }
 
+// A simulator killed outright leaves its link; the next one removes it rather than taking a second
+// name, and the stale name can no longer come to point at another pty.
+TEST_F(SimProgramTest, TheLinkOfAKilledSimulatorIsRemovedByTheNextOne) {
+    std::string name;
+    {
+        SimProcess killed(Args({}));
+        const auto first = killed.Line();
+        ASSERT_TRUE(first) << killed.Errors();
+        name = first->substr(0, first->find(' '));
+        killed.Signal(SIGKILL);
+        EXPECT_EQ(killed.Exit(), 128 + SIGKILL);
+        ASSERT_TRUE(fs::is_symlink(ports / name));
+    }
+    SimProcess next(Args({}));
+    const auto first = next.Line();
+    ASSERT_TRUE(first) << next.Errors();
+    const auto space = first->find(' ');
+    EXPECT_EQ(first->substr(0, space), name);
+    std::vector<std::string> links;
+    for (const auto& entry : fs::directory_iterator(ports))
+        if (entry.is_symlink())
+            links.push_back(entry.path().filename().string());
+    EXPECT_EQ(links, std::vector<std::string>{name});
+    EXPECT_EQ(fs::read_symlink(ports / name).string(), first->substr(space + 1));
+}
+
 TEST_F(SimProgramTest, HelpExitsZero) {
     SimProcess sim({"--help"});
     EXPECT_EQ(sim.Exit(), 0);

@@ -11,6 +11,8 @@
 #include "serial/Comport.h"
 #include "serial/EComPort.h"
 #include "serial/PortDirectory.h"
+#include "serial/PortTarget.h"
+#include "serial/StopSignals.h"
 #include "tools/ctl/ConsolePrompt.h"
 #include "tools/ctl/ConsoleView.h"
 #include "tools/ctl/TraceComPort.h"
@@ -49,7 +51,9 @@ void ConfigurePort(TComPort& port, const TReadOptions& read) {
     port.SetParityBits(ParityOf(read.Parity));
     port.SetStopBits(read.Stop == 1 ? sbOneStopBit : sbTwoStopBits);
     // A device path is opened as it is; a relative one is taken from the current folder.
-    port.SetPort(read.Port.find('/') == std::string::npos ? read.Port : Absolute(read.Port));
+    const bool path = read.Port.find('/') != std::string::npos && !IsNetworkTarget(read.Port);
+    port.SetPort(path ? Absolute(read.Port) : read.Port);
+    port.SetEcho(read.Echo);
 }
 
 void ConfigureLink(TComPortClass& link, const TReadOptions& read) {
@@ -158,8 +162,9 @@ int RunRead(const TCtlOptions& options) {
         TTraceComPort trace(port, stderr);
         return ReadOver(trace, options, prompt);
     } catch (const std::exception& e) {
-        // The serial driver gave up in the middle of a reading: the file kept its content.
-        Fail(e.what());
+        // The serial driver gave up in the middle of a reading, or a stop signal came: the file
+        // kept its content, and the port is closed by now.
+        Fail(StopSignal() != 0 ? "reading stopped; the archive file is unchanged" : e.what());
         return ExitFailed;
     }
 }

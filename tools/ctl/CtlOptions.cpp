@@ -162,7 +162,10 @@ void DeclareHistoryQuery(CLI::App& app, TCtlOptions& options) {
 
 void DeclareRead(CLI::App& app, TReadOptions& read) {
     using cli::AddValue;
-    AddValue(app, "--port", "NAME|PATH", "port name (COM3) or device path (/dev/ttyUSB0), as given",
+    AddValue(app, "--port", "NAME|PATH",
+             "port name (COM3), device path (/dev/ttyUSB0), or device\n"
+             "server: tcp://HOST:PORT (raw bytes; line settings are set\n"
+             "on the server) or rfc2217://HOST:PORT (settings sent)",
              [&](std::string_view v) {
                  if (v.empty() || v.size() > 255)
                      Refuse("--port needs a port name or a device path");
@@ -205,6 +208,10 @@ void DeclareRead(CLI::App& app, TReadOptions& read) {
                      Refuse("--delay-tx must be a number of milliseconds from 0 to 60000");
                  read.DelayTx = *number;
              });
+    cli::AddFlag(app, "--echo",
+                 "the adapter sends every transmitted byte back: drop it\n"
+                 "before the reply, fail when it differs from what was sent",
+                 read.Echo);
     cli::AddFlag(app, "--trace",
                  "every frame sent and received, in hex with a time stamp,\nto stderr", read.Trace);
     DeclareHistory(app, read);

@@ -20,6 +20,7 @@ struct TReadOptions {
     int Stop = 2;
     int DelayTx = 25;
     bool Trace = false;
+    bool Echo = false;   // the adapter echoes what is sent
     std::string History; // "" for the default history
     bool NoHistory = false;
     std::string Line; // "" for the line of the port

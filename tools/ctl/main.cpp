@@ -1,4 +1,6 @@
 // kve17ctl: archive files and archive readings from the command line.
+#include "serial/StandardDescriptors.h"
+#include "serial/StopSignals.h"
 #include "tools/ctl/CtlCommands.h"
 #include "tools/ctl/CtlOptions.h"
 
@@ -6,8 +8,32 @@
 #include <string>
 #include <vector>
 
+namespace {
+
+using namespace kve17::ctl;
+
+int RunCommand(const TCtlOptions& options) {
+    switch (options.Command) {
+    case TCommand::Ports:
+        return RunPorts();
+    case TCommand::Create:
+        return RunCreate(options);
+    case TCommand::Read:
+        return RunRead(options);
+    case TCommand::History:
+        return RunHistory(options);
+    case TCommand::Show:
+        return RunShow(options);
+    }
+    return ExitUsage;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
-    using namespace kve17::ctl;
+    if (!kve17::EnsureStandardDescriptors())
+        return ExitFailed;
+    kve17::InstallStopSignals();
     const std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
     const auto options = ParseCommandLine(args, error);
@@ -23,17 +49,8 @@ int main(int argc, char** argv) {
                    stdout);
         return ExitOk;
     }
-    switch (options->Command) {
-    case TCommand::Ports:
-        return RunPorts();
-    case TCommand::Create:
-        return RunCreate(*options);
-    case TCommand::Read:
-        return RunRead(*options);
-    case TCommand::History:
-        return RunHistory(*options);
-    case TCommand::Show:
-        return RunShow(*options);
-    }
-    return ExitUsage;
+    const int status = RunCommand(*options);
+    // Everything is closed by now: end as the signal would have ended the program.
+    kve17::RaiseStopSignal();
+    return status;
 }

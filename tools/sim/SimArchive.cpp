@@ -8,8 +8,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <optional>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kve17::sim {
 
@@ -126,9 +129,20 @@ std::uint32_t DeviceSeed(std::uint32_t seed, int address) {
 }
 
 DeviceArchive LoadArchive(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
+    // Opened without waiting, so that a FIFO is refused at once rather than waited on.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         FileError(path, std::strerror(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        FileError(path, "not a regular file");
+    }
+    std::FILE* file = ::fdopen(fd, "rb");
+    if (!file) {
+        ::close(fd);
+        FileError(path, std::strerror(errno));
+    }
     DeviceArchive archive;
     const std::size_t got = std::fread(archive.data(), 1, archive.size(), file);
     const bool longer = std::fgetc(file) != EOF;

@@ -99,6 +99,8 @@ void SimLine::Impl::Serve() {
         const ssize_t got = read(pty.Master(), chunk.data(), chunk.size());
         if (got <= 0)
             continue;
+        if (options.echo && !WriteAll(std::span(chunk).first(static_cast<std::size_t>(got))))
+            return;
         const Pace pace = CurrentPace();
         framer.Add(std::span(chunk).first(static_cast<std::size_t>(got)), Clock::now(), pace.gap);
         while (framer.Next(request))

@@ -61,6 +61,7 @@ struct LineOptions {
     int baud = 0;        // 0: take the speed from the pty's settings
     // A pty keeps no parity bit, so its settings cannot tell; true counts 11 bits a character.
     bool parity = false;
+    bool echo = false; // send every received byte back at once, as echoing adapters do
 };
 
 class SimLine {

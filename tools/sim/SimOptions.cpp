@@ -47,6 +47,11 @@ Line
   --parity N|E|O|M|S     count a parity bit: 11 bits a character (a pty keeps no parity, so
                          it cannot tell; two stop bits it can)
   --no-pacing            answer at once instead of at the line's rate
+  --echo                 every byte sent to the line comes back at once, before the reply, as
+                         from an echoing RS-485 adapter
+  --tcp [HOST:]PORT      also serve the line over raw TCP on HOST (default 127.0.0.1) and PORT
+                         (0: a free one), one client at a time; the second line on standard
+                         output is "tcp://HOST:PORT"
   --name COMn            the port name to link (default: the lowest free one)
   --port-dir DIR         the link directory (default $XDG_RUNTIME_DIR/kve17/ports)
   -h, --help             this text
@@ -196,6 +201,20 @@ std::string ParseName(std::string_view option, std::string_view text) {
     return std::string(text);
 }
 
+void ParseTcp(std::string_view option, std::string_view text, SimOptions& options) {
+    const auto colon = text.rfind(':');
+    if (colon != std::string_view::npos) {
+        std::string_view host = text.substr(0, colon);
+        if (host.starts_with('[') && host.ends_with(']'))
+            host = host.substr(1, host.size() - 2);
+        if (host.empty())
+            Bad(option, text, "expected [HOST:]PORT");
+        options.tcpHost = std::string(host);
+    }
+    options.tcpPort =
+        NumberIn(option, text.substr(colon == std::string_view::npos ? 0 : colon + 1), 0, 65535);
+}
+
 bool ParseParity(std::string_view option, std::string_view text) {
     if (text == "N" || text == "n")
         return false;
@@ -237,6 +256,8 @@ SimOptions ParseSimOptions(std::span<const std::string_view> args) {
     bool noPacing = false;
     cli::AddFlag(app, "-h,--help", "", options.help);
     cli::AddFlag(app, "--no-pacing", "", noPacing);
+    cli::AddFlag(app, "--echo", "", options.line.echo);
+    value("--tcp", [&](auto v) { ParseTcp("--tcp", v, options); });
     value("--devices", [&](auto v) { options.present = AddressList("--devices", v); });
     value("--seed", [&](auto v) {
         options.seed = static_cast<std::uint32_t>(NumberIn("--seed", v, 0, 0x7FFFFFFF));

@@ -26,6 +26,8 @@ struct SimOptions {
     std::string name;    // the COM name to link; empty for the lowest free one
     std::string portDir; // empty for the port directory's default
     std::string dumpDir; // empty for no dumps
+    std::string tcpHost = "127.0.0.1";
+    int tcpPort = -1; // -1: no TCP server; 0: a free port
     bool help = false;
 };
 

@@ -1,7 +1,10 @@
 // kve17-sim: a simulated line of devices on a pseudo-terminal, linked into the port directory.
 #include "serial/PortDirectory.h"
+#include "serial/StandardDescriptors.h"
+#include "tools/sim/LinkOwners.h"
 #include "tools/sim/SimLine.h"
 #include "tools/sim/SimOptions.h"
+#include "tools/sim/TcpRelay.h"
 
 #include <array>
 #include <cerrno>
@@ -10,6 +13,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <poll.h>
 #include <pthread.h>
 #include <stdexcept>
@@ -45,13 +49,16 @@ class PortLink {
 public:
     PortLink(const TPortDirectory& directory, const std::string& device, const std::string& name)
         : directory_(directory) {
+        RemoveLinksOfGoneProcesses(LinkDir());
         if (!name.empty())
             DropDangling(name);
         name_ = directory_.AddLink(device, name);
+        RecordLinkOwner(LinkDir(), name_, device);
     }
     ~PortLink() {
         try {
             directory_.RemoveLink(name_);
+            ForgetLinkOwner(LinkDir(), name_);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "kve17-sim: %s\n", e.what());
         }
@@ -61,6 +68,7 @@ public:
     const std::string& Name() const { return name_; }
 
 private:
+    const std::string& LinkDir() const { return directory_.GetRoots().LinkDir; }
     void DropDangling(const std::string& name) const {
         namespace fs = std::filesystem;
         const fs::path link = fs::path(directory_.GetRoots().LinkDir) / name;
@@ -163,6 +171,11 @@ int Serve(const SimOptions& options) {
         options.portDir.empty() ? TPortDirectory() : TPortDirectory(roots);
     const PortLink link(directory, server.Line().SlavePath(), options.name);
     Say(link.Name() + " " + server.Line().SlavePath());
+    std::optional<TcpRelay> relay;
+    if (options.tcpPort >= 0) {
+        relay.emplace(server.Line().SlavePath(), options.tcpHost, options.tcpPort);
+        Say(relay->Address());
+    }
 
     for (;;) {
         std::array<pollfd, 2> p{{{signalFd.Get(), POLLIN, 0}, {timerFd.Get(), POLLIN, 0}}};
@@ -196,6 +209,8 @@ int Serve(const SimOptions& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (!kve17::EnsureStandardDescriptors())
+        return 1;
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     SimOptions options;
     try {

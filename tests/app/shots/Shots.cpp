@@ -1,12 +1,15 @@
 // Pictures of the main window for looking at: idle, with the "Файл" menu open, and during a
-// reading of a simulated device (label and progress bar shown). Run under a real X server
+// reading of a simulated device (label and progress bar shown); the COM port dialog with a port
+// on a device server chosen, its address as the tool tip. Run under a real X server
 // (xvfb-run) or offscreen; writes PNG files into the folder given.
 #include "app/Application.h"
 #include "app/Obr_armb.h"
 #include "app/QtOperatorPrompt.h"
+#include "dialogs/Obrport.h"
 #include "tests/support/ScriptedPrompt.h"
 #include "tools/sim/SimLine.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QMenu>
 #include <QMenuBar>
@@ -16,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <cstdio>
 
 namespace {
@@ -92,6 +96,19 @@ int main(int argc, char** argv) {
     ok = Save(form.screen()->grabWindow(0), folder, "main-reading-screen.png") && ok;
     if (!QTest::qWaitFor([&form] { return !form.Reading(); }, 60000))
         return 1;
+
+    ports.AddLink("rfc2217://10.0.0.5:4001", "COM9");
+    TFormPort formPort(form.Link, ports);
+    formPort.show();
+    if (!QTest::qWaitForWindowExposed(&formPort))
+        return 1;
+    formPort.CBoxPort->setCurrentIndex(formPort.CBoxPort->findText("COM9"));
+    const QPoint below = formPort.CBoxPort->rect().bottomLeft() + QPoint(8, 4);
+    QToolTip::showText(formPort.CBoxPort->mapToGlobal(below), formPort.CBoxPort->toolTip(),
+                       formPort.CBoxPort);
+    QTest::qWait(500);
+    ok = Save(formPort.screen()->grabWindow(0), folder, "port-dialog-network-screen.png") && ok;
+    formPort.close();
 
     // The boxes and the file dialog as the operator gets them from the desktop prompt.
     QtOperatorPrompt desktop;

@@ -1,0 +1,149 @@
+#include "serial/NetSocket.h"
+
+#include "serial/StopSignals.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace kve17::net {
+
+namespace {
+
+int Lost(int error) {
+    switch (error) {
+    case EPIPE:
+    case ECONNRESET:
+    case ECONNABORTED:
+    case ETIMEDOUT:
+    case ENOTCONN:
+        return EIO;
+    default:
+        return error;
+    }
+}
+
+int PollMs(std::optional<Clock::time_point> deadline) {
+    if (!deadline)
+        return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now());
+    return static_cast<int>(std::clamp<long long>(left.count(), 0, 1 << 30));
+}
+
+// One address: a non-blocking connect that waits no longer than the deadline.
+int ConnectOne(const addrinfo& address, Clock::time_point deadline, int& fd) {
+    fd = ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                  address.ai_protocol);
+    if (fd < 0)
+        return errno;
+    if (::connect(fd, address.ai_addr, address.ai_addrlen) == 0)
+        return 0;
+    if (errno != EINPROGRESS)
+        return errno;
+    for (;;) {
+        pollfd entry{fd, POLLOUT, 0};
+        const int ready = ::poll(&entry, 1, PollMs(deadline));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0)
+            return errno;
+        if (ready == 0)
+            return ETIMEDOUT;
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+            return errno;
+        return error;
+    }
+}
+
+} // namespace
+
+int Socket::Connect(const std::string& host, const std::string& service,
+                    std::chrono::milliseconds timeout) {
+    Close();
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || found == nullptr)
+        return EHOSTUNREACH;
+    const Clock::time_point deadline = Clock::now() + timeout;
+    int error = EHOSTUNREACH;
+    for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+        int fd = -1;
+        error = ConnectOne(*a, deadline, fd);
+        if (error == 0) {
+            const int on = 1;
+            (void)::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            fd_ = fd;
+            break;
+        }
+        if (fd >= 0)
+            ::close(fd);
+        if (Clock::now() >= deadline)
+            break;
+    }
+    ::freeaddrinfo(found);
+    return error;
+}
+
+void Socket::Close() {
+    if (fd_ < 0)
+        return;
+    ::close(fd_);
+    fd_ = -1;
+}
+
+Io Socket::Receive(std::span<std::uint8_t> buffer) {
+    for (;;) {
+        const ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), 0);
+        if (n > 0)
+            return {static_cast<std::size_t>(n), 0};
+        if (n == 0)
+            return {0, EIO}; // the server closed the connection
+        if (errno == EINTR)
+            continue;
+        return {0, errno == EWOULDBLOCK ? EAGAIN : Lost(errno)};
+    }
+}
+
+Io Socket::Send(std::span<const std::uint8_t> bytes) {
+    for (;;) {
+        const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n >= 0)
+            return {static_cast<std::size_t>(n), 0};
+        if (errno == EINTR)
+            continue;
+        return {0, errno == EWOULDBLOCK ? EAGAIN : Lost(errno)};
+    }
+}
+
+int Socket::WaitReadable(std::optional<Clock::time_point> deadline) const {
+    return Wait(POLLIN, deadline);
+}
+
+int Socket::WaitWritable(std::optional<Clock::time_point> deadline) const {
+    return Wait(POLLOUT, deadline);
+}
+
+int Socket::Wait(short events, std::optional<Clock::time_point> deadline) const {
+    for (;;) {
+        // A stop signal ends the wait, as it does on a terminal line.
+        if (StopSignal() != 0)
+            return EINTR;
+        pollfd entry{fd_, events, 0};
+        const int ready = ::poll(&entry, 1, PollMs(deadline));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        return ready < 0 ? errno : 0;
+    }
+}
+
+} // namespace kve17::net

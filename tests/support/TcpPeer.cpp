@@ -1,0 +1,123 @@
+#include "tests/support/TcpPeer.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace kve17::test {
+
+namespace {
+
+[[noreturn]] void Fail(const char* what) {
+    throw std::runtime_error(std::string("tcp peer: ") + what + ": " +
+                             std::generic_category().message(errno));
+}
+
+// Binds a loopback socket to a port the kernel picks; returns the socket and sets `port`.
+int BindLoopback(int& port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        Fail("socket");
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        close(fd);
+        Fail("bind");
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+bool Ready(int fd, std::chrono::milliseconds timeout) {
+    pollfd entry{fd, POLLIN, 0};
+    int ready = 0;
+    do
+        ready = poll(&entry, 1, static_cast<int>(std::max<long>(timeout.count(), 0)));
+    while (ready < 0 && errno == EINTR);
+    return ready > 0;
+}
+
+} // namespace
+
+TcpPeer::TcpPeer() {
+    listener_ = BindLoopback(port_);
+    if (listen(listener_, 4) != 0)
+        Fail("listen");
+}
+
+TcpPeer::~TcpPeer() {
+    Drop();
+    StopListening();
+}
+
+std::string TcpPeer::Address(const std::string& scheme) const {
+    return scheme + "://127.0.0.1:" + std::to_string(port_);
+}
+
+bool TcpPeer::Accept(std::chrono::milliseconds timeout) {
+    if (!Ready(listener_, timeout))
+        return false;
+    Drop();
+    client_ = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    return client_ >= 0;
+}
+
+void TcpPeer::Send(std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = send(client_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            Fail("send");
+        bytes = bytes.subspan(static_cast<std::size_t>(n));
+    }
+}
+
+std::vector<std::uint8_t> TcpPeer::Receive(std::size_t count, std::chrono::milliseconds timeout) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + timeout;
+    std::vector<std::uint8_t> bytes(count);
+    std::size_t got = 0;
+    while (got < count) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (!Ready(client_, left))
+            break;
+        const ssize_t n = recv(client_, bytes.data() + got, count - got, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    bytes.resize(got);
+    return bytes;
+}
+
+void TcpPeer::Drop() {
+    if (client_ >= 0)
+        close(client_);
+    client_ = -1;
+}
+
+void TcpPeer::StopListening() {
+    if (listener_ >= 0)
+        close(listener_);
+    listener_ = -1;
+}
+
+int FreeTcpPort() {
+    int port = 0;
+    close(BindLoopback(port));
+    return port;
+}
+
+} // namespace kve17::test
