@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the program and runs it on a simulated line of devices (kve17-sim).
-# With a display: the desktop program, with the simulator's port in the COM port dialog's list.
-# Without one (or with --headless): the same reading with kve17ctl, then the records it stored.
+# First a reading of device 1 with kve17ctl into a new archive file. With a display, the desktop
+# program then opens that file in its viewer (the simulator's port is in the COM port dialog's
+# list, for more readings). Without one (or with --headless): the records stored, listed by
+# kve17ctl, and a second, incremental reading.
 set -euo pipefail
 cd "$(dirname "$0")"
 bash scripts/install-deps.sh
@@ -45,18 +47,20 @@ if [ -n "$net_port" ]; then
     echo "The same line through ser2net: $net_port (rfc2217://127.0.0.1:$server_port)."
 fi
 
-if ! $headless; then
-    echo "In the program: Порт > Настройка СОМ порта, choose $port; Файл > Создать файл архива;"
-    echo "then pick a device number and press Чтение архива."
-    build/app/kve17-archive
-    exit
-fi
-
 ctl=build/tools/ctl/kve17ctl
 archive=$dir/device1.dat
 $ctl create "$archive"
 echo "Reading device 1 at 115200 baud (the whole archive: 62 blocks)..."
 $ctl read --port "$port" --device 1 --baud 115200 --history "$dir/history.sqlite" "$archive"
+
+if ! $headless; then
+    echo "The program shows $archive in its viewer. For another reading into it: Порт >"
+    echo "Настройка СОМ порта, choose $port at 115200; device 1, Чтение архива, the same file."
+    echo "The viewer then marks the records that reading added."
+    build/app/kve17-archive "$archive"
+    exit
+fi
+
 echo "The newest ten records:"
 $ctl show "$archive" | sed -n 1,10p
 kill -USR1 "$sim_pid" # the devices add new records
@@ -71,4 +75,6 @@ if [ -n "$net_port" ]; then
     $ctl create "$dir/device2.dat"
     $ctl read --port "$net_port" --device 2 --baud 115200 "$dir/device2.dat"
 fi
-echo "The archive file is $archive"
+echo "The records marked invalid, as JSON:"
+$ctl show --invalid --json "$archive" | head -20
+echo "The archive file is $archive; kve17-archive $archive shows it in the viewer."

@@ -8,14 +8,19 @@
 #include "history/ReadingHistory.h"
 #include "serial/ComPort1Settings.h"
 #include "serial/StopSignals.h"
+#include "viewer/ArchiveViewer.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QToolBar>
@@ -50,6 +55,17 @@ QAction* MakeAction(QObject* owner, const QString& category, const QString& capt
     return action;
 }
 
+// The local archive files among dropped URLs.
+QStringList DroppedArchives(const QMimeData* data) {
+    QStringList paths;
+    if (data == nullptr || !data->hasUrls())
+        return paths;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile() && url.toLocalFile().endsWith(QStringLiteral(".dat")))
+            paths << url.toLocalFile();
+    return paths;
+}
+
 } // namespace
 
 TForm1::TForm1(IOperatorPrompt& prompt, TPortDirectory ports, TLinkTiming timing, QWidget* parent)
@@ -62,6 +78,7 @@ TForm1::TForm1(IOperatorPrompt& prompt, TPortDirectory ports, TLinkTiming timing
     BuildControls();
     view_.emplace(*Label5, *ProgressBar1);
     LoadComPort1Settings(ComPort1);
+    setAcceptDrops(true);
     FormCreate();
 }
 
@@ -78,6 +95,7 @@ void TForm1::LoadImages() {
     LoadAppResources();
     ImageList1[ImagePort] = QIcon(QStringLiteral(":/icons/port.png"));
     ImageList1[ImageOpenFile] = QIcon(QStringLiteral(":/icons/new-file.png"));
+    ImageList1[ImageViewArchive] = QIcon(QStringLiteral(":/icons/view.png"));
 }
 
 void TForm1::BuildActions() {
@@ -88,7 +106,11 @@ void TForm1::BuildActions() {
                        QStringLiteral("Настройка СОМ порта"), ImageList1[ImagePort], {});
     AClose = MakeAction(this, QStringLiteral("Файл"), QStringLiteral("Выход"), {}, {},
                         QKeySequence(Qt::ALT | Qt::Key_X));
+    AViewArchive = MakeAction(this, QStringLiteral("Архив"), QStringLiteral("Просмотр архива…"),
+                              QStringLiteral("Просмотр архива"), ImageList1[ImageViewArchive],
+                              QKeySequence(Qt::CTRL | Qt::Key_O));
     connect(AOpenFile, &QAction::triggered, this, &TForm1::CreatFileClick);
+    connect(AViewArchive, &QAction::triggered, this, &TForm1::ViewArchiveClick);
     connect(APort, &QAction::triggered, this, &TForm1::PortClick);
     connect(AClose, &QAction::triggered, this, &QWidget::close);
 }
@@ -102,6 +124,8 @@ void TForm1::BuildMenu() {
     N1File->addAction(AClose);
     N1 = menuBar()->addMenu(QStringLiteral("Порт"));
     N1->addAction(APort);
+    N3 = menuBar()->addMenu(QStringLiteral("Архив"));
+    N3->addAction(AViewArchive);
 }
 
 void TForm1::BuildToolBar() {
@@ -115,8 +139,13 @@ void TForm1::BuildToolBar() {
     gap->setFixedWidth(ToolBarGap);
     ToolBar1->addWidget(gap);
     ToolBar1->addAction(APort);
+    auto* viewGap = new QWidget(ToolBar1);
+    viewGap->setFixedWidth(ToolBarGap);
+    ToolBar1->addWidget(viewGap);
+    ToolBar1->addAction(AViewArchive);
     ToolButton1 = qobject_cast<QToolButton*>(ToolBar1->widgetForAction(AOpenFile));
     ToolButton5 = qobject_cast<QToolButton*>(ToolBar1->widgetForAction(APort));
+    ToolButton6 = qobject_cast<QToolButton*>(ToolBar1->widgetForAction(AViewArchive));
 }
 
 void TForm1::BuildControls() {
@@ -221,6 +250,48 @@ void TForm1::KeepHistory(int device, const TReadingResult& result) {
         result);
     if (!outcome.Message.empty())
         prompt_.Message(outcome.Message, "Предупреждение", TMsgIcon::Warning, TMsgButtons::Ok);
+}
+
+void TForm1::ViewArchiveClick() {
+    if (const auto path = prompt_.ChooseFile("Просмотр архива"))
+        OpenViewer(QString::fromStdString(*path));
+}
+
+TArchiveViewer* TForm1::OpenViewer(const QString& path) {
+    // A file already shown is brought forward rather than opened twice.
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    for (TArchiveViewer* open : findChildren<TArchiveViewer*>())
+        if (open->Source().WatchedPath() == absolute) {
+            open->raise();
+            open->activateWindow();
+            return open;
+        }
+    QString error;
+    TArchiveViewer* viewer = TArchiveViewer::OpenFile(path, this, error);
+    if (viewer == nullptr) {
+        prompt_.Message(error.toStdString(), "Ошибка", TMsgIcon::Error, TMsgButtons::Ok);
+        return nullptr;
+    }
+    viewer->show();
+    return viewer;
+}
+
+void TForm1::OpenViewers(const QStringList& paths) {
+    for (const QString& path : paths)
+        OpenViewer(path);
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DroppedArchives(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+    const QStringList paths = DroppedArchives(event->mimeData());
+    if (paths.isEmpty())
+        return;
+    event->acceptProposedAction();
+    OpenViewers(paths);
 }
 
 void TForm1::ReadingEnded(std::exception_ptr failure) {

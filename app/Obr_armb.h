@@ -26,10 +26,13 @@ class QProgressBar;
 class QPushButton;
 class QToolBar;
 class QToolButton;
+class QDragEnterEvent;
+class QDropEvent;
 
 namespace kve17 {
 
 class TFormPort;
+class TArchiveViewer;
 
 // The selected device number minus one, 0 to 30. Written only by the device list.
 extern int DeviceIndex;
@@ -43,6 +46,7 @@ public:
     static constexpr int ImageCount = 18;
     static constexpr int ImagePort = 16;
     static constexpr int ImageOpenFile = 17;
+    static constexpr int ImageViewArchive = 15;
 
     // The window keeps its own copy of the port directory; the COM port dialog lists it.
     TForm1(IOperatorPrompt& prompt, TPortDirectory ports, TLinkTiming timing = {},
@@ -61,11 +65,14 @@ public:
     QToolBar* ToolBar1 = nullptr;
     QToolButton* ToolButton1 = nullptr;
     QToolButton* ToolButton5 = nullptr;
+    QToolButton* ToolButton6 = nullptr;
     QMenu* N1File = nullptr;
     QMenu* N1 = nullptr;
+    QMenu* N3 = nullptr;
     QAction* AOpenFile = nullptr;
     QAction* APort = nullptr;
     QAction* AClose = nullptr;
+    QAction* AViewArchive = nullptr;
     std::array<QIcon, ImageCount> ImageList1;
     QLabel* Label2 = nullptr;
     QComboBox* CBoxUstr = nullptr;
@@ -82,9 +89,17 @@ public:
     void CreatFileClick();
     void PortClick();
     void Button2Click();
+    void ViewArchiveClick();
+    // Opens a viewer window on an archive file; a file that cannot be shown is refused with a
+    // message naming it, and nothing is opened.
+    TArchiveViewer* OpenViewer(const QString& path);
+    // The files named on the command line, a viewer each.
+    void OpenViewers(const QStringList& paths);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void LoadImages();

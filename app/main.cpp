@@ -35,7 +35,7 @@ void CloseOnStopSignal(QObject& owner) {
     });
 }
 
-void Run(QtOperatorPrompt& prompt) {
+void Run(QtOperatorPrompt& prompt, const QStringList& files) {
     auto form1 = std::make_unique<TForm1>(prompt, TPortDirectory());
     Form1 = form1.get();
     prompt.SetMainWindow(Form1);
@@ -48,6 +48,8 @@ void Run(QtOperatorPrompt& prompt) {
     Form1->SetHistory(history::HistoryFromEnvironment());
 
     Form1->show();
+    // Each archive file named on the command line opens in a viewer of its own.
+    Form1->OpenViewers(files);
     TApplication::exec();
 
     // The dialogs hold references into the main window's link, so they go first.
@@ -68,7 +70,7 @@ int main(int argc, char** argv) {
     CloseOnStopSignal(app);
     QtOperatorPrompt prompt;
     try {
-        Run(prompt);
+        Run(prompt, TApplication::arguments().mid(1));
     } catch (const std::exception& error) {
         // A failure during start-up is shown like any other; the program then ends normally.
         app.ShowException(error);

@@ -35,8 +35,7 @@ TCreateResult CreateArchive(IOperatorPrompt& prompt, TArchiveNameState& state) {
                        TMsgIcon::Question, TMsgButtons::YesNo) != TMsgAnswer::Yes)
         return TCreateResult::Kept;
     if (CreateFreshFile(*name, true) != TCreateFileResult::Created) {
-        prompt.Message("Файл архива не удается создать", CreateCaption, TMsgIcon::Warning,
-                       TMsgButtons::Ok);
+        prompt.Message(CreateFailedText, CreateCaption, TMsgIcon::Warning, TMsgButtons::Ok);
         return TCreateResult::Failed;
     }
     prompt.Message("Создан файл архива " + *name, "Подтверждение", TMsgIcon::Information,

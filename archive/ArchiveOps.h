@@ -79,6 +79,7 @@ struct TReadingResult {
 inline constexpr std::string_view OpenFailedText = "Файл архива не удается открыть";
 inline constexpr std::string_view ReadingDoneText = "Закончено чтение архива";
 inline constexpr std::string_view SaveFailedText = "Файл архива не удается записать";
+inline constexpr std::string_view CreateFailedText = "Файл архива не удается создать";
 
 // The reading on an image in memory: the mode, the block requests and the merge. The image is
 // changed only when no exception passes.

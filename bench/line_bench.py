@@ -36,9 +36,9 @@ def peak_memory_kib(argv):
 
 
 class Simulator:
-    def __init__(self, build, port_dir):
+    def __init__(self, build, port_dir, args=("--devices", "1", "--seed", "7")):
         self.proc = subprocess.Popen(
-            [f"{build}/tools/sim/kve17-sim", "--devices", "1", "--seed", "7", "--port-dir", port_dir],
+            [f"{build}/tools/sim/kve17-sim", *args, "--port-dir", port_dir],
             stdout=subprocess.PIPE, text=True)
         first = self.proc.stdout.readline().split()
         if len(first) != 2:

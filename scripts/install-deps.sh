@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
   xvfb xauth x11-apps imagemagick fonts-dejavu-core
   libmodbus-dev python3 time
-  acl attr libcli11-dev nlohmann-json3-dev qt6-charts-dev
+  acl attr libcli11-dev nlohmann-json3-dev qt6-charts-dev libqt6opengl6-dev
   ser2net postgresql-15 libpq-dev libsqlite3-dev sqlite3
 )
 

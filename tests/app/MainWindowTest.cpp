@@ -70,7 +70,7 @@ TEST_F(MainWindow, CaptionsColoursAndHiddenIndicator) {
 
 TEST_F(MainWindow, MenuTitlesKeepTheirBlanksAndHints) {
     const auto titles = form->menuBar()->actions();
-    ASSERT_EQ(titles.size(), 2);
+    ASSERT_EQ(titles.size(), 3);
     EXPECT_EQ(titles[0]->text(), "Файл        ");
     EXPECT_EQ(titles[0]->statusTip(), "Файл");
     EXPECT_EQ(titles[0]->menu(), form->N1File);
@@ -78,6 +78,8 @@ TEST_F(MainWindow, MenuTitlesKeepTheirBlanksAndHints) {
     EXPECT_EQ(titles[1]->menu(), form->N1);
     EXPECT_EQ(form->N1File->actions(), (QList<QAction*>{form->AOpenFile, form->AClose}));
     EXPECT_EQ(form->N1->actions(), (QList<QAction*>{form->APort}));
+    EXPECT_EQ(titles[2]->text(), "Архив");
+    EXPECT_EQ(form->N3->actions(), (QList<QAction*>{form->AViewArchive}));
 }
 
 struct ActionRow {
@@ -93,7 +95,10 @@ class Actions : public AppFixture, public ::testing::WithParamInterface<ActionRo
 protected:
     QAction* Action() const {
         const std::string name = GetParam().Name;
-        return name == "AOpenFile" ? form->AOpenFile : name == "APort" ? form->APort : form->AClose;
+        return name == "AOpenFile"      ? form->AOpenFile
+               : name == "APort"        ? form->APort
+               : name == "AViewArchive" ? form->AViewArchive
+                                        : form->AClose;
     }
 };
 
@@ -120,15 +125,17 @@ TEST_P(Actions, CarryCategoryCaptionHintImageAndShortcut) {
     EXPECT_GE(colours.size(), 3);
 }
 
-INSTANTIATE_TEST_SUITE_P(MainWindow, Actions,
-                         ::testing::Values(ActionRow{"AOpenFile", "Файл", "Создать файл архива",
-                                                     "Создать файл архива", 17,
-                                                     QKeySequence(Qt::Key_F3)},
-                                           ActionRow{"APort", "Порт", "Настройка СОМ порта",
-                                                     "Настройка СОМ порта", 16, QKeySequence()},
-                                           ActionRow{"AClose", "Файл", "Выход", "", -1,
-                                                     QKeySequence(Qt::ALT | Qt::Key_X)}),
-                         [](const auto& info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(
+    MainWindow, Actions,
+    ::testing::Values(ActionRow{"AOpenFile", "Файл", "Создать файл архива", "Создать файл архива",
+                                17, QKeySequence(Qt::Key_F3)},
+                      ActionRow{"APort", "Порт", "Настройка СОМ порта", "Настройка СОМ порта", 16,
+                                QKeySequence()},
+                      ActionRow{"AClose", "Файл", "Выход", "", -1,
+                                QKeySequence(Qt::ALT | Qt::Key_X)},
+                      ActionRow{"AViewArchive", "Архив", "Просмотр архива…", "Просмотр архива", 15,
+                                QKeySequence(Qt::CTRL | Qt::Key_O)}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 class ShownMainWindow : public AppFixture {
 protected:
@@ -139,11 +146,15 @@ protected:
     }
 };
 
-TEST_F(ShownMainWindow, ToolBarHoldsCreationGapAndPortWithHintsAsTips) {
+TEST_F(ShownMainWindow, ToolBarHoldsCreationGapPortGapAndViewerWithHintsAsTips) {
     const auto items = form->ToolBar1->actions();
-    ASSERT_EQ(items.size(), 3);
+    ASSERT_EQ(items.size(), 5);
     EXPECT_EQ(items[0], form->AOpenFile);
     EXPECT_EQ(items[2], form->APort);
+    EXPECT_EQ(items[4], form->AViewArchive);
+    ASSERT_NE(form->ToolButton6, nullptr);
+    EXPECT_EQ(form->ToolButton6->toolTip(), "Просмотр архива");
+    EXPECT_GT(form->ToolButton6->x(), form->ToolButton5->geometry().right() + 1);
     ASSERT_NE(form->ToolButton1, nullptr);
     ASSERT_NE(form->ToolButton5, nullptr);
     EXPECT_EQ(form->ToolButton1->defaultAction(), form->AOpenFile);

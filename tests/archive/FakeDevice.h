@@ -59,6 +59,31 @@ inline DeviceBytes MakeDevice(int shift = 0) {
     return device;
 }
 
+// Record k (0 = newest) of a device `shift` records after a start: 100 records a day from
+// 01.03.24 on, times 37 s apart, codes 1 to 3. Records 5 and 9 (of shift 0) are damaged: an
+// hour of 24, and six 0xFF time bytes.
+inline TArchiveRecord EventRecord(int k, int shift) {
+    const int n = shift - k + 2000;
+    const int seconds = n * 37 % 86400;
+    auto r =
+        Rec(static_cast<std::uint8_t>(1 + n % 3), static_cast<std::uint8_t>(n % 256),
+            static_cast<std::uint8_t>(seconds / 3600), static_cast<std::uint8_t>(seconds / 60 % 60),
+            static_cast<std::uint8_t>(seconds % 60), static_cast<std::uint8_t>(1 + n / 100 % 28), 3,
+            24);
+    if (n == 1995)
+        r.Hour = 24;
+    if (n == 1991)
+        r = {7, 7, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    return r;
+}
+
+inline DeviceBytes MakeEventDevice(int shift) {
+    DeviceBytes device{};
+    for (int k = 0; k < SlotCount; ++k)
+        SetRecord(device, k, EventRecord(k, shift));
+    return device;
+}
+
 inline bool SameRecord(const TArchiveRecord& a, const TArchiveRecord& b) {
     return std::memcmp(&a, &b, RecordSize) == 0;
 }

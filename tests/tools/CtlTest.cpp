@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -124,12 +125,25 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"StopBits", {"read", "--port", "COM1", "--device", "1", "--stop", "3", "a"}},
         UsageCase{"MissingValue", {"read", "a", "--port"}},
         UsageCase{"ForceOnShow", {"show", "--force", "a"}},
+        UsageCase{"SinceNoDay", {"show", "--since", "31.02.24", "a"}},
+        UsageCase{"UntilTwoDigitIsoYear", {"show", "--until", "24-03-01", "a"}},
+        UsageCase{"CodeAbove255", {"show", "--code", "1,256", "a"}},
+        UsageCase{"CsvAndJson", {"show", "--csv", "--json", "a"}},
+        UsageCase{"SeparatorWithoutCsv", {"show", "--separator", ";", "a"}},
+        UsageCase{"SeparatorTab", {"show", "--csv", "--separator", "\t", "a"}},
+        UsageCase{"SinceOnRead",
+                  {"read", "--port", "COM1", "--device", "1", "--since", "01.01.24", "a"}},
         UsageCase{"EmptyPortTakesNoOperand", {"read", "--port=", "--device", "1", "a"}},
-        UsageCase{"FlagGivenAValue", {"create", "--force=1", "a"}}),
+        UsageCase{"FlagGivenAValue", {"create", "--force=1", "a"}},
+        UsageCase{"DeviceListWithoutDir", {"read", "--port", "COM1", "--device", "1-3", "a"}},
+        UsageCase{"DirWithAFile", {"read", "--port", "COM1", "--device", "1", "--dir", "d", "a"}},
+        UsageCase{"DeviceListOutOfRange", {"scan", "--port", "COM1", "--device", "0-3"}},
+        UsageCase{"ScanWithoutPort", {"scan", "--device", "1-3"}},
+        UsageCase{"WaitNotANumber", {"scan", "--port", "COM1", "--wait", "soon"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Ctl, EveryCommandHasHelp) {
-    for (const char* command : {"ports", "create", "read", "show", "history"}) {
+    for (const char* command : {"ports", "create", "read", "show", "scan", "history"}) {
         const CtlRun run = Exec({command, "--help"});
         EXPECT_EQ(run.Status, 0) << command;
         EXPECT_EQ(run.Out.rfind(std::string("Usage: kve17ctl ") + command, 0), 0u) << command;
@@ -202,7 +216,7 @@ TEST_F(CtlOnLine, FreshAndIncrementalReadingsGiveTheModelFile) {
 
     run = Exec({"show", "--csv", file});
     EXPECT_EQ(run.Status, 0);
-    EXPECT_EQ(run.Out.rfind("n,offset,time,code,detail,invalid\n1,", 0), 0u);
+    EXPECT_EQ(run.Out.rfind("№,Дата,Время,Код,Параметр,Состояние\r\n1,", 0), 0u);
     EXPECT_EQ(std::count(run.Out.begin(), run.Out.end(), '\n'), 989);
 }
 
@@ -353,6 +367,19 @@ TEST_F(Ctl, TenCollectorsOfOneDeviceWriteTheServerTogether) {
     EXPECT_EQ(added, 988 + 7);
 }
 
+TEST_F(CtlOnLine, AWholeLineReadingKeepsEachDevicesEvents) {
+    line.SetDevice(5, sim::MakeArchive(12, 40));
+    const std::string h = dir.File("h.sqlite");
+    const CtlRun run = Exec({"read", "--port", line.SlavePath(), "--device", "2,5", "--dir",
+                             dir.File("all"), "--history", h});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_NE(run.Out.find("history " + h + ": " + std::to_string(988 + 40) + " new events\n"),
+              std::string::npos)
+        << run.Out;
+    const std::string five = Exec({"history", "--history", h, "--device", "5", "--csv"}).Out;
+    EXPECT_EQ(std::count(five.begin(), five.end(), '\n'), 1 + 40) << five; // header, 40 events
+}
+
 TEST_F(CtlOnLine, AFailedReadingAddsNothingToTheHistory) {
     line.AddFault(2, {sim::FaultKind::Exception, 6, -1, 3});
     EXPECT_EQ(Read().Status, 1);
@@ -368,6 +395,65 @@ TEST_F(CtlOnLine, DeviceExceptionEndsTheReadingWithItsMessage) {
     EXPECT_EQ(run.Err, "Предупреждение: устройство 2 " + line.SlavePath() +
                            " Идет запись базы данных. Ждите.\nЗакончено чтение архива\n");
     EXPECT_TRUE(Current() == expected);
+}
+
+// A file read from a device with dated events: 988 records from 11.03.24 to 21.03.24, two
+// of them invalid (number 6 on 20.03.24 with hour 24, number 10 without a time stamp).
+class CtlShow : public Ctl {
+protected:
+    CtlShow() {
+        TArchiveImage image = FreshImage();
+        FakeDevice device;
+        device.Archive = MakeEventDevice(0);
+        RecordingView view;
+        ReadIntoImage(image, 0, device, view);
+        WriteBytes(file, ImageBytes(image));
+    }
+    std::string file = dir.File("events.dat");
+};
+
+TEST_F(CtlShow, FiltersNarrowTheListing) {
+    CtlRun run = Exec({"show", file, "--code", "255"});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, "   6  20.03.24  24:30:15  255 (0xFF)  203 (0xCB)  недостоверна\n"
+                       "  10  -         -         255 (0xFF)  7 (0x07)    недостоверна\n");
+    run = Exec({"show", file, "--since", "21.03.24"});
+    EXPECT_EQ(run.Out, "   1  21.03.24  20:33:20  3 (0x03)    208 (0xD0)\n");
+    // Day 20 holds numbers 2 to 101 but for 10; of them code 1 are those with n % 3 == 0.
+    run = Exec({"show", file, "--since", "2024-03-20", "--until", "20.03.24", "--code", "1",
+                "--code", "255"});
+    EXPECT_EQ(std::count(run.Out.begin(), run.Out.end(), '\n'), 33);
+    EXPECT_EQ(run.Out.rfind("   3  20.03.24  20:32:06  1 (0x01)    206 (0xCE)\n", 0), 0u);
+    run = Exec({"show", file, "--until", "2024-03-10"});
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Out, "");
+    run = Exec({"show", file, "--invalid", "--csv", "--separator", ";"});
+    EXPECT_EQ(run.Out, "№;Дата;Время;Код;Параметр;Состояние\r\n"
+                       "6;20.03.24;24:30:15;255 (0xFF);203 (0xCB);недостоверна\r\n"
+                       "10;;;255 (0xFF);7 (0x07);недостоверна\r\n");
+}
+
+TEST_F(CtlShow, JsonHoldsTheRecordsOfTheTable) {
+    CtlRun run = Exec({"show", "--json", file});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const auto all = nlohmann::json::parse(run.Out);
+    ASSERT_EQ(all.size(), 988u);
+    EXPECT_EQ(all[0], nlohmann::json::parse(R"({"number": 1, "offset": )" +
+                                            std::to_string(all[0]["offset"].get<int>()) +
+                                            R"(, "date": "21.03.24", "time": "20:33:20",
+                                               "code": 3, "detail": 208, "invalid": false})"));
+    EXPECT_EQ(all[987]["number"], 988);
+    EXPECT_EQ(all[987]["date"], "11.03.24");
+
+    run = Exec({"show", "--json", "--invalid", file});
+    const auto invalid = nlohmann::json::parse(run.Out);
+    ASSERT_EQ(invalid.size(), 2u);
+    EXPECT_EQ(invalid[0]["number"], 6);
+    EXPECT_EQ(invalid[0]["time"], "24:30:15");
+    EXPECT_EQ(invalid[1]["number"], 10);
+    EXPECT_TRUE(invalid[1]["date"].is_null());
+    EXPECT_EQ(invalid[1]["invalid"], true);
+    EXPECT_EQ(invalid[0]["offset"], all[5]["offset"]);
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 #include "tools/cli/CommandLine.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <stdexcept>
 
 namespace kve17::cli {
@@ -94,6 +96,54 @@ void ParseArguments(CLI::App& app, const std::vector<std::string>& args) {
         extras.erase(mark);
     if (!extras.empty())
         throw std::invalid_argument("unknown option '" + extras.front() + "'");
+}
+
+void Bad(std::string_view option, std::string_view value, std::string_view why) {
+    throw std::invalid_argument(std::string(option) + " '" + std::string(value) +
+                                "': " + std::string(why));
+}
+
+std::optional<long long> Number(std::string_view text) {
+    long long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size() || text.empty())
+        return std::nullopt;
+    return value;
+}
+
+int NumberIn(std::string_view option, std::string_view text, long long low, long long high) {
+    const auto value = Number(text);
+    if (!value || *value < low || *value > high)
+        Bad(option, text,
+            "expected a number from " + std::to_string(low) + " to " + std::to_string(high));
+    return static_cast<int>(*value);
+}
+
+std::vector<int> AddressList(std::string_view option, std::string_view text) {
+    constexpr int first = 1, last = 31;
+    std::array<bool, last + 1> set{};
+    std::string_view rest = text;
+    for (bool more = true; more;) {
+        const auto comma = rest.find(',');
+        const std::string_view item = rest.substr(0, comma);
+        const auto dash = item.find('-');
+        const int low = NumberIn(option, item.substr(0, dash), first, last);
+        const int high = dash == std::string_view::npos
+                             ? low
+                             : NumberIn(option, item.substr(dash + 1), first, last);
+        if (high < low)
+            Bad(option, text, "a range must go upward");
+        for (int a = low; a <= high; ++a)
+            set[static_cast<std::size_t>(a)] = true;
+        more = comma != std::string_view::npos;
+        if (more)
+            rest.remove_prefix(comma + 1);
+    }
+    std::vector<int> addresses;
+    for (int a = first; a <= last; ++a)
+        if (set[static_cast<std::size_t>(a)])
+            addresses.push_back(a);
+    return addresses;
 }
 
 std::string OptionTable(const CLI::App& app) {

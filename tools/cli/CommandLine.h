@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,14 @@ void PrepareApp(CLI::App& app);
 // `apply` throws std::invalid_argument for a value it refuses.
 CLI::Option* AddValue(CLI::App& app, const std::string& names, const std::string& value,
                       const std::string& help, std::function<void(std::string_view)> apply);
+
+// A whole decimal number, nothing else.
+std::optional<long long> Number(std::string_view text);
+// A number from `low` to `high`; else throws std::invalid_argument "OPTION 'TEXT': why".
+int NumberIn(std::string_view option, std::string_view text, long long low, long long high);
+// Device addresses "1-5,7" from 1 to 31, ascending without repeats; else throws as NumberIn.
+std::vector<int> AddressList(std::string_view option, std::string_view text);
+[[noreturn]] void Bad(std::string_view option, std::string_view value, std::string_view why);
 
 // A flag without value.
 CLI::Option* AddFlag(CLI::App& app, const std::string& names, const std::string& help,

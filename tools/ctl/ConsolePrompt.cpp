@@ -4,6 +4,9 @@ namespace kve17::ctl {
 
 TMsgAnswer TConsolePrompt::Message(std::string_view text, std::string_view caption, TMsgIcon,
                                    TMsgButtons buttons) {
+    last_ = text;
+    if (!out_)
+        return DismissedAnswer(buttons);
     std::fprintf(out_, "%.*s: %.*s\n", static_cast<int>(caption.size()), caption.data(),
                  static_cast<int>(text.size()), text.data());
     std::fflush(out_);
@@ -11,6 +14,8 @@ TMsgAnswer TConsolePrompt::Message(std::string_view text, std::string_view capti
 }
 
 void TConsolePrompt::SimpleMessage(std::string_view text) {
+    if (!out_)
+        return;
     std::fprintf(out_, "%.*s\n", static_cast<int>(text.size()), text.data());
     std::fflush(out_);
 }

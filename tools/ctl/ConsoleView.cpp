@@ -24,7 +24,10 @@ void TConsoleView::FinishProgress() {
 void TConsoleView::Draw() {
     if (!terminal_ || !shown_)
         return;
-    std::fprintf(out_, "\r\033[KИдет чтение архива: блок %d из %d", done_, blocks_);
+    std::fputs("\r\033[K", out_);
+    if (device_ > 0)
+        std::fprintf(out_, "устройство %d: ", device_);
+    std::fprintf(out_, "Идет чтение архива: блок %d из %d", done_, blocks_);
     std::fflush(out_);
 }
 

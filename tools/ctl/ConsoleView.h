@@ -15,6 +15,8 @@ public:
     void StepProgress() override;
     void FinishProgress() override;
     void HideLabel() override {}
+    // A reading of many devices names the one being read; 0 for none.
+    void SetDevice(int device) { device_ = device; }
 
 private:
     void Draw();
@@ -24,6 +26,7 @@ private:
     bool shown_ = false;
     int blocks_ = 0;
     int done_ = 0;
+    int device_ = 0;
 };
 
 } // namespace kve17::ctl

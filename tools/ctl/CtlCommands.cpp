@@ -3,23 +3,25 @@
 #include "archive/ArchiveFile.h"
 #include "archive/ArchiveListing.h"
 #include "archive/ArchiveOps.h"
+#include "archive/RecordExport.h"
 #include "history/HistoryConnection.h"
 #include "history/ReadingHistory.h"
 #include "link/Comportclass.h"
-#include "link/LinkCodes.h"
-#include "serial/ComPort1Settings.h"
 #include "serial/Comport.h"
-#include "serial/EComPort.h"
 #include "serial/PortDirectory.h"
-#include "serial/PortTarget.h"
 #include "serial/StopSignals.h"
 #include "tools/ctl/ConsolePrompt.h"
 #include "tools/ctl/ConsoleView.h"
+#include "tools/ctl/CtlLine.h"
+#include "tools/ctl/LineScan.h"
 #include "tools/ctl/TraceComPort.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <iostream>
 #include <unistd.h>
 
 namespace kve17::ctl {
@@ -30,92 +32,120 @@ void Say(std::FILE* out, std::string_view text) {
     std::fprintf(out, "%.*s\n", static_cast<int>(text.size()), text.data());
 }
 
-void Fail(std::string_view text) {
-    Say(stderr, std::string("kve17ctl: ") + std::string(text));
+// The files of a reading: the one FILE, or one per device in the folder of --dir.
+std::vector<TReadingTarget> TargetsOf(const TCtlOptions& options) {
+    const TReadOptions& read = options.Read;
+    if (read.Dir.empty())
+        return {{read.Devices.front(), options.File, false}};
+    std::vector<TReadingTarget> targets;
+    for (const int device : read.Devices) {
+        std::array<char, 16> name{};
+        std::snprintf(name.data(), name.size(), "device-%02d.dat", device);
+        targets.push_back({device, (std::filesystem::path(read.Dir) / name.data()).string(), true});
+    }
+    return targets;
 }
 
-std::string Absolute(const std::string& path) {
-    std::error_code ec;
-    const auto absolute = std::filesystem::absolute(path, ec);
-    return ec ? path : absolute.lexically_normal().string();
+int Summarize(const TCtlOptions& options, const std::vector<TDeviceOutcome>& outcomes) {
+    const bool ok =
+        std::all_of(outcomes.begin(), outcomes.end(), [](const TDeviceOutcome& o) { return o.Ok; });
+    if (options.Read.Json)
+        PrintJson(options.Command, options.Read, outcomes, "");
+    else if (!options.Read.Dir.empty())
+        PrintReadingTable(outcomes);
+    else if (ok)
+        std::printf("%s reading of device %d: %d records stored, %d new records merged\n",
+                    ModeName(outcomes.front().Mode), outcomes.front().Device,
+                    outcomes.front().StoredRecords, outcomes.front().NewRecords);
+    return ok ? ExitOk : ExitFailed;
 }
 
-TParityBits ParityOf(char letter) {
-    return letter == 'O' ? prOdd : letter == 'E' ? prEven : prNone;
+// The table's columns in fixed widths: "   1  21.03.24  20:33:20  3 (0x03)    208 (0xD0)".
+std::string PlainLine(const std::array<std::string, ColumnCount>& texts) {
+    char line[128];
+    std::snprintf(line, sizeof line, "%4s  %-8s  %-8s  %-10s  %-10s  %s", texts[ColNumber].c_str(),
+                  texts[ColDate].empty() ? "-" : texts[ColDate].c_str(),
+                  texts[ColTime].empty() ? "-" : texts[ColTime].c_str(), texts[ColCode].c_str(),
+                  texts[ColDetail].c_str(), texts[ColState].c_str());
+    std::string text(line);
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
 }
 
-// The port as the program's start leaves it, then the line the command line asks for.
-void ConfigurePort(TComPort& port, const TReadOptions& read) {
-    LoadComPort1Settings(port);
-    port.SetBaudRate(read.Rate);
-    port.SetParityBits(ParityOf(read.Parity));
-    port.SetStopBits(read.Stop == 1 ? sbOneStopBit : sbTwoStopBits);
-    // A device path is opened as it is; a relative one is taken from the current folder.
-    const bool path = read.Port.find('/') != std::string::npos && !IsNetworkTarget(read.Port);
-    port.SetPort(path ? Absolute(read.Port) : read.Port);
-    port.SetEcho(read.Echo);
-}
-
-void ConfigureLink(TComPortClass& link, const TReadOptions& read) {
-    link.SetBaudText(std::to_string(read.Baud));
-    link.SetParityText(std::string(1, read.Parity));
-    link.SetStopText(std::to_string(read.Stop));
-    link.SetPortName(read.Port);
-    link.SetDelayTx(read.DelayTx);
-}
-
-const char* ModeName(TReadingMode mode) {
-    return mode == TReadingMode::Fresh ? "fresh" : "incremental";
-}
-
-int ListedRecords(const std::string& path) {
-    TArchiveImage image;
-    TArchiveFile file;
-    if (!file.Open(path, TOpenMode::ReadOnly, image))
-        return 0;
-    return static_cast<int>(ListArchive(image).size());
-}
-
-// The reading succeeded whatever happens here: a history failure is said once, on stderr.
-void KeepHistory(const TReadOptions& read, const std::string& file, const TReadingResult& result) {
+// The readings succeeded whatever happens here: a history failure is said once, on stderr,
+// and the devices after it are not tried.
+void KeepHistory(const TCtlOptions& options, const std::vector<TDeviceOutcome>& outcomes) {
+    const TReadOptions& read = options.Read;
     if (read.NoHistory)
         return;
     const std::string where = read.History.empty() ? history::DefaultHistoryPath() : read.History;
-    const auto outcome =
-        history::AppendToHistory(where, {read.Line, read.Port, read.Device, file}, result);
-    if (!outcome.Written) {
-        Fail(outcome.Message);
-        return;
+    int added = 0;
+    int devices = 0;
+    for (const TDeviceOutcome& o : outcomes) {
+        if (!o.Ok)
+            continue;
+        const auto outcome =
+            history::AppendToHistory(where, {read.Line, read.Port, o.Device, o.File}, o.Reading);
+        if (!outcome.Written) {
+            Fail(outcome.Message);
+            return;
+        }
+        added += outcome.Added;
+        ++devices;
     }
+    if (devices == 0 || read.Json)
+        return;
     std::printf("history %s: %d new events\n",
-                history::IsServerLocation(where) ? "server" : where.c_str(), outcome.Added);
+                history::IsServerLocation(where) ? "server" : where.c_str(), added);
 }
 
 int ReadOver(IComPort& port, const TCtlOptions& options, TConsolePrompt& prompt) {
     const TReadOptions& read = options.Read;
-    const int deviceIndex = read.Device - 1;
     TComPortClass link(port, prompt);
     ConfigureLink(link, read);
-    try {
-        port.Open();
-    } catch (const EComPort& e) {
-        link.ShowError(deviceIndex, LinkCode::PortOpenFailed);
-        Fail(read.Port + ": " + e.what());
+    if (const auto error = OpenLine(port, link, read)) {
+        if (read.Json)
+            PrintJson(options.Command, read, {}, *error);
         return ExitFailed;
     }
     const bool terminal = !read.Trace && ::isatty(STDERR_FILENO) == 1;
     TConsoleView view(stderr, terminal);
-    const TReadingResult result = ReadArchiveFile(options.File, deviceIndex, link, prompt, view);
+    const auto outcomes = ReadTargets(link, prompt, view, TargetsOf(options));
     link.ClosePort();
-    if (!result.Started || !result.Saved || result.LinkResult != LinkCode::Ok ||
-        prompt.CloseRequested())
+    const int status = Summarize(options, outcomes);
+    KeepHistory(options, outcomes);
+    return status;
+}
+
+// A folder for the files of a whole line, made when missing; the reason when it cannot be.
+std::string DirFault(const std::string& dir) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec || !std::filesystem::is_directory(dir, ec))
+        return dir + ": " + (ec ? ec.message() : "not a folder");
+    return "";
+}
+
+// Runs `body` on the port the command line names, with the trace in between when asked for.
+// A driver failure that `body` lets pass ends the command; a script still gets its summary.
+template <typename Body> int OverPort(const TCtlOptions& options, Body body) {
+    const TReadOptions& read = options.Read;
+    try {
+        TComPort port;
+        ConfigurePort(port, read);
+        if (!read.Trace)
+            return body(port, port);
+        TTraceComPort trace(port, stderr);
+        return body(trace, port);
+    } catch (const std::exception& e) {
+        // The driver gave up, or a stop signal came: the file kept its content, and the port is
+        // closed by now.
+        const std::string why = StopSignal() != 0 ? std::string(StoppedText) : e.what();
+        Fail(why);
+        if (read.Json)
+            PrintJson(options.Command, read, {}, why);
         return ExitFailed;
-    const int merged =
-        result.Mode == TReadingMode::Fresh ? result.StoredRecords : result.MergedRecords;
-    std::printf("%s reading of device %d: %d records stored, %d new records merged\n",
-                ModeName(result.Mode), read.Device, ListedRecords(options.File), merged);
-    KeepHistory(read, Absolute(options.File), result);
-    return ExitOk;
+    }
 }
 
 } // namespace
@@ -148,25 +178,45 @@ int RunCreate(const TCtlOptions& options) {
     case TCreateFileResult::Failed:
         break;
     }
-    Say(stderr, "Файл архива не удается создать");
+    Say(stderr, CreateFailedText);
     return ExitFailed;
 }
 
 int RunRead(const TCtlOptions& options) {
-    TConsolePrompt prompt;
-    try {
-        TComPort port;
-        ConfigurePort(port, options.Read);
-        if (!options.Read.Trace)
-            return ReadOver(port, options, prompt);
-        TTraceComPort trace(port, stderr);
-        return ReadOver(trace, options, prompt);
-    } catch (const std::exception& e) {
-        // The serial driver gave up in the middle of a reading, or a stop signal came: the file
-        // kept its content, and the port is closed by now.
-        Fail(StopSignal() != 0 ? "reading stopped; the archive file is unchanged" : e.what());
+    if (const std::string fault = options.Read.Dir.empty() ? "" : DirFault(options.Read.Dir);
+        !fault.empty()) {
+        Fail(fault);
+        if (options.Read.Json)
+            PrintJson(options.Command, options.Read, {}, fault);
         return ExitFailed;
     }
+    TConsolePrompt prompt;
+    return OverPort(options,
+                    [&](IComPort& port, TComPort&) { return ReadOver(port, options, prompt); });
+}
+
+int RunScan(const TCtlOptions& options) {
+    const TReadOptions& read = options.Read;
+    return OverPort(options, [&](IComPort& port, TComPort& serial) {
+        FitScanTimeouts(serial, read);
+        TConsolePrompt prompt;
+        TComPortClass link(port, prompt, ScanTiming());
+        ConfigureLink(link, read);
+        if (const auto error = OpenLine(port, link, read)) {
+            if (read.Json)
+                PrintJson(options.Command, read, {}, *error);
+            return ExitFailed;
+        }
+        // The link's words for each address are kept for the summary, not shown one by one.
+        prompt.SetOutput(nullptr);
+        const auto outcomes = ScanLine(link, prompt, read.Devices);
+        link.ClosePort();
+        if (read.Json)
+            PrintJson(options.Command, read, outcomes, "");
+        else
+            PrintScan(outcomes, read);
+        return ExitOk;
+    });
 }
 
 int RunShow(const TCtlOptions& options) {
@@ -177,20 +227,20 @@ int RunShow(const TCtlOptions& options) {
         return ExitFailed;
     }
     file.Close();
-    const auto records = ListArchive(image);
-    if (options.Csv)
-        std::printf("n,offset,time,code,detail,invalid\n");
-    int n = 0;
-    for (const TListedRecord& r : records) {
-        const std::string time = RecordTimeString(r.Record);
-        if (options.Csv)
-            std::printf("%d,%d,%s,%d,%d,%d\n", ++n, r.Offset, time.c_str(), r.Record.Code,
-                        r.Record.Detail, r.Invalid ? 1 : 0);
-        else
-            std::printf("%4d  %-17s  code %3d  detail %3d%s\n", ++n,
-                        time.empty() ? "-" : time.c_str(), r.Record.Code, r.Record.Detail,
-                        r.Invalid ? "  invalid" : "");
-    }
+    const auto rows = ListRows(image);
+    const auto shown = FilterRows(rows, options.Filter);
+    if (options.Json)
+        WriteJson(std::cout, rows, shown);
+    else if (options.Csv)
+        WriteCsv(std::cout, rows, shown, options.Separator);
+    else
+        for (int i : shown) {
+            const auto texts = RowTexts(rows[static_cast<std::size_t>(i)]);
+            std::cout << PlainLine(texts) << '\n';
+        }
+    std::cout.flush();
+    if (!std::cout)
+        return ExitFailed;
     return std::fflush(stdout) == 0 && !std::ferror(stdout) ? ExitOk : ExitFailed;
 }
 

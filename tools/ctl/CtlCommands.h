@@ -13,6 +13,7 @@ int RunPorts();
 int RunCreate(const TCtlOptions& options);
 int RunRead(const TCtlOptions& options);
 int RunShow(const TCtlOptions& options);
+int RunScan(const TCtlOptions& options);
 int RunHistory(const TCtlOptions& options);
 
 } // namespace kve17::ctl

@@ -23,19 +23,29 @@ std::string Csv(const std::string& text) {
     return quoted + "\"";
 }
 
-history::THistoryFilter FilterOf(const THistoryQuery& q) {
+// "YYYY-MM-DD" of a day of the shared record filter.
+std::string IsoDay(TDay day) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", day / 10000, day / 100 % 100, day % 100);
+    return text;
+}
+
+// The shared record filter as the history's query.
+history::THistoryFilter FilterOf(const TCtlOptions& options) {
     history::THistoryFilter f;
-    f.Line = q.Line;
-    f.Address = q.Device;
-    f.Since = q.Since;
-    f.Until = q.Until;
-    f.Codes = q.Codes;
-    f.OnlyInvalid = q.OnlyInvalid;
+    f.Line = options.History.Line;
+    f.Address = options.History.Device;
+    if (options.Filter.Since)
+        f.Since = IsoDay(*options.Filter.Since);
+    if (options.Filter.Until)
+        f.Until = IsoDay(*options.Filter.Until);
+    f.Codes.assign(options.Filter.Codes.begin(), options.Filter.Codes.end());
+    f.OnlyInvalid = options.Filter.OnlyInvalid;
     return f;
 }
 
 void PrintEvents(const std::vector<THistoryEvent>& events, const TCtlOptions& options) {
-    if (options.History.Json) {
+    if (options.Json) {
         auto array = nlohmann::json::array();
         for (const auto& e : events)
             array.push_back({{"line", e.Line},
@@ -63,7 +73,7 @@ void PrintEvents(const std::vector<THistoryEvent>& events, const TCtlOptions& op
 }
 
 void PrintReadings(const std::vector<TReadingLogEntry>& log, const TCtlOptions& options) {
-    if (options.History.Json) {
+    if (options.Json) {
         auto array = nlohmann::json::array();
         for (const auto& r : log)
             array.push_back({{"at", r.At},
@@ -93,7 +103,7 @@ void PrintReadings(const std::vector<TReadingLogEntry>& log, const TCtlOptions& 
 }
 
 void PrintLines(const std::vector<history::TLineInfo>& lines, const TCtlOptions& options) {
-    if (options.History.Json) {
+    if (options.Json) {
         auto array = nlohmann::json::array();
         for (const auto& l : lines)
             array.push_back({{"line", l.Name}, {"port", l.Port}, {"devices", l.Addresses}});
@@ -130,9 +140,9 @@ int RunHistory(const TCtlOptions& options) {
         } else if (q.Lines) {
             PrintLines(h.Lines(), options);
         } else if (q.Readings) {
-            PrintReadings(h.Readings(FilterOf(q)), options);
+            PrintReadings(h.Readings(FilterOf(options)), options);
         } else {
-            PrintEvents(h.Events(FilterOf(q)), options);
+            PrintEvents(h.Events(FilterOf(options)), options);
         }
     } catch (const history::EHistory& e) {
         std::fprintf(stderr, "kve17ctl: %s\n", e.what());

@@ -3,9 +3,6 @@
 #include "link/Comportclass.h"
 #include "tools/cli/CommandLine.h"
 
-#include <charconv>
-#include <chrono>
-#include <cstdio>
 #include <stdexcept>
 #include <string_view>
 
@@ -33,24 +30,36 @@ constexpr TCommandText Commands[] = {
      ""},
     {"read", TCommand::Read, "read --port P --device N FILE",
      "read a device's archive into an archive file",
-     "read --port NAME|PATH --device N [OPTIONS] FILE",
+     "read --port NAME|PATH --device N [OPTIONS] FILE\n"
+     "   or: kve17ctl read --port NAME|PATH --device LIST --dir DIR [OPTIONS]",
      "Reads the archive of device N into the archive FILE: the whole archive into a\n"
-     "fresh file, only the records added since into a file that holds a reading.\n",
+     "fresh file, only the records added since into a file that holds a reading.\n"
+     "With --dir, reads the devices of LIST one after the other over the one port,\n"
+     "each into DIR/device-NN.dat (created fresh when missing); a device that fails\n"
+     "does not stop the others, and a table of the results ends the reading.\n",
      "Messages go to stderr, a progress line too when it is a terminal; a summary\n"
-     "goes to stdout. Exit status 1 when the port, the device or the file failed; a\n"
-     "history that cannot be written is reported but does not fail the reading.\n"},
-    {"history", TCommand::History, "history [FILTERS] [--csv|--json]",
+     "goes to stdout. Exit status 1 when the port, the device or the file failed\n"
+     "(with --dir: when any device failed); a history that cannot be written is\n"
+     "reported but fails no reading.\n"},
+    {"history", TCommand::History, "history [OPTIONS]",
      "list events or readings from the event history", "history [OPTIONS]",
      "Lists the events of the history, newest first per device (devices by line and\n"
      "number), or with --readings the log of the readings, newest first.\n",
-     "Dates are YYYY-MM-DD, both days included; an event without a calendar day passes\n"
-     "no date bound.\n"},
-    {"show", TCommand::Show, "show FILE [--csv]", "list the stored records, newest first",
-     "show FILE [--csv]",
+     "A date bound leaves out events without a readable date.\n"},
+    {"show", TCommand::Show, "show FILE [OPTIONS]", "list the stored records, newest first",
+     "show FILE [OPTIONS]",
      "Lists the records of an archive file from the newest to the oldest, up to the\n"
-     "end markers: time stamp, code, detail, and whether the record is marked\n"
-     "invalid. Slots never written are left out.\n",
-     ""},
+     "end markers, with the columns of the viewer: number, date, time, code and\n"
+     "detail (decimal and hex), and \"недостоверна\" for a record marked invalid.\n"
+     "Slots never written are left out. Two-digit years are taken as 2001 to 2099.\n",
+     "A date bound leaves out records without a readable date.\n"},
+    {"scan", TCommand::Scan, "scan --port P", "list the devices that answer on a line",
+     "scan --port NAME|PATH [OPTIONS]",
+     "Asks every address of LIST once for its newest archive block, with a reply\n"
+     "time-out fitted to the line speed instead of the reading's repeats, and lists\n"
+     "the devices that answer.\n",
+     "Exit status 0 when the port opened (whether or not a device answers), 1 when\n"
+     "it did not.\n"},
 };
 
 const TCommandText& TextOf(TCommand command) {
@@ -64,12 +73,83 @@ const TCommandText& TextOf(TCommand command) {
     throw std::invalid_argument(message);
 }
 
-std::optional<int> Number(std::string_view text) {
-    int value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
+void DeclarePort(CLI::App& app, TReadOptions& read) {
+    cli::AddValue(app, "--port", "NAME|PATH",
+                  "port name (COM3), device path (/dev/ttyUSB0), or device\n"
+                  "server: tcp://HOST:PORT (raw bytes; line settings are set\n"
+                  "on the server) or rfc2217://HOST:PORT (settings sent)",
+                  [&](std::string_view v) {
+                      if (v.empty() || v.size() > 255)
+                          Refuse("--port needs a port name or a device path");
+                      read.Port = v;
+                  });
+}
+
+void DeclareDevices(CLI::App& app, TReadOptions& read, const char* value, const char* help) {
+    cli::AddValue(app, "--device", value, help, [&](std::string_view v) {
+        if (v.find_first_of(",-") == std::string_view::npos) {
+            const auto number = cli::Number(v);
+            if (!number || *number < 1 || *number > 31)
+                Refuse("--device must be a device number from 1 to 31");
+        }
+        try {
+            read.Devices = cli::AddressList("--device", v);
+        } catch (const std::invalid_argument&) {
+            Refuse("--device must list device numbers from 1 to 31, such as 1-31 or 1,3,7-9");
+        }
+    });
+}
+
+// How the line is driven: speed, framing, pacing, tracing, and the wait for a held port.
+void DeclareLine(CLI::App& app, TReadOptions& read) {
+    using cli::AddValue;
+    AddValue(app, "--baud", "RATE",
+             "110 300 600 1200 2400 4800 9600 14400 19200 38400 56000\n"
+             "57600 115200 (default 9600)",
+             [&](std::string_view v) {
+                 const auto number = cli::Number(v);
+                 const auto rate = number ? LinkBaudRate(static_cast<int>(*number)) : std::nullopt;
+                 if (!rate)
+                     Refuse("--baud must be one of 110 300 600 1200 2400 4800 9600 14400 19200 "
+                            "38400 56000 57600 115200");
+                 read.Baud = static_cast<int>(*number);
+                 read.Rate = *rate;
+             });
+    AddValue(app, "--parity", "N|O|E", "none, odd or even parity (default N)",
+             [&](std::string_view v) {
+                 if (v != "N" && v != "O" && v != "E")
+                     Refuse("--parity must be N, O or E");
+                 read.Parity = v[0];
+             });
+    AddValue(app, "--stop", "1|2", "stop bits (default 2)", [&](std::string_view v) {
+        const auto number = cli::Number(v);
+        if (!number || (*number != 1 && *number != 2))
+            Refuse("--stop must be 1 or 2");
+        read.Stop = static_cast<int>(*number);
+    });
+    AddValue(app, "--delay-tx", "MS", "pause before every request, milliseconds (default 25)",
+             [&](std::string_view v) {
+                 const auto number = cli::Number(v);
+                 if (!number || *number < 0 || *number > 60000)
+                     Refuse("--delay-tx must be a number of milliseconds from 0 to 60000");
+                 read.DelayTx = static_cast<int>(*number);
+             });
+    cli::AddFlag(app, "--echo",
+                 "the adapter sends every transmitted byte back: drop it\n"
+                 "before the reply, fail when it differs from what was sent",
+                 read.Echo);
+    cli::AddFlag(app, "--trace",
+                 "every frame sent and received, in hex with a time stamp,\nto stderr", read.Trace);
+    AddValue(app, "--wait", "SECONDS",
+             "when another reader holds the port, wait up to SECONDS\n"
+             "for it (default: refuse at once)",
+             [&](std::string_view v) {
+                 const auto number = cli::Number(v);
+                 if (!number || *number < 0 || *number > 86400)
+                     Refuse("--wait must be a number of seconds from 0 to 86400");
+                 read.WaitSeconds = static_cast<int>(*number);
+             });
+    cli::AddFlag(app, "--json", "the summary as JSON on stdout", read.Json);
 }
 
 void DeclareHistory(CLI::App& app, TReadOptions& read) {
@@ -91,34 +171,73 @@ void DeclareHistory(CLI::App& app, TReadOptions& read) {
              });
 }
 
-// "N[,N…]", each 0 to 255.
-std::vector<int> CodeList(std::string_view text) {
-    std::vector<int> codes;
-    while (true) {
-        const auto comma = text.find(',');
-        const auto code = Number(text.substr(0, comma));
-        if (!code || *code < 0 || *code > 255)
-            Refuse("--code takes codes 0 to 255, separated by commas");
-        codes.push_back(*code);
-        if (comma == std::string_view::npos)
-            return codes;
-        text.remove_prefix(comma + 1);
-    }
+void DeclareRead(CLI::App& app, TReadOptions& read) {
+    DeclarePort(app, read);
+    DeclareDevices(app, read, "N|LIST", "device number, 1 to 31; with --dir a list: 1-31, 1,3,7-9");
+    cli::AddValue(app, "--dir", "DIR", "folder of the archive files of a LIST of devices",
+                  [&](std::string_view v) {
+                      if (v.empty())
+                          Refuse("--dir needs a folder");
+                      read.Dir = v;
+                  });
+    DeclareLine(app, read);
+    DeclareHistory(app, read);
 }
 
-// A calendar day as YYYY-MM-DD.
-std::string Day(std::string_view text, const char* message) {
-    int y = 0;
-    unsigned m = 0;
-    unsigned d = 0;
-    const std::string s(text);
-    char tail = 0;
-    if (s.size() != 10 || std::sscanf(s.c_str(), "%4d-%2u-%2u%c", &y, &m, &d, &tail) != 3 ||
-        !std::chrono::year_month_day{std::chrono::year{y}, std::chrono::month{m},
-                                     std::chrono::day{d}}
-             .ok())
-        Refuse(message);
-    return s;
+void DeclareScan(CLI::App& app, TReadOptions& read) {
+    DeclarePort(app, read);
+    DeclareDevices(app, read, "LIST", "the addresses to ask, e.g. 1-10,12 (default 1-31)");
+    cli::AddValue(app, "--timeout", "MS",
+                  "reply time-out per address, milliseconds (default: fitted\n"
+                  "to the line speed, about 110 at 9600)",
+                  [&](std::string_view v) {
+                      const auto number = cli::Number(v);
+                      if (!number || *number < 1 || *number > 60000)
+                          Refuse("--timeout must be a number of milliseconds from 1 to 60000");
+                      read.TimeoutMs = static_cast<int>(*number);
+                  });
+    DeclareLine(app, read);
+}
+
+// The record filter that show and history share.
+void DeclareFilter(CLI::App& app, TCtlOptions& options) {
+    using cli::AddValue;
+    const auto day = [](const char* name, std::optional<TDay>& bound) {
+        return [name, &bound](std::string_view v) {
+            const auto parsed = ParseDay(v);
+            if (!parsed)
+                throw std::invalid_argument(std::string(name) +
+                                            " must be a date dd.mm.yy or yyyy-mm-dd");
+            bound = *parsed;
+        };
+    };
+    AddValue(app, "--since", "DATE", "records of DATE and later (dd.mm.yy or yyyy-mm-dd)",
+             day("--since", options.Filter.Since));
+    AddValue(app, "--until", "DATE", "records of DATE and earlier",
+             day("--until", options.Filter.Until));
+    AddValue(app, "--code", "N[,N...]", "records with these codes only (may be repeated)",
+             [&](std::string_view v) {
+                 const auto codes = ParseCodes(v);
+                 if (!codes)
+                     Refuse("--code must be codes from 0 to 255, separated by commas");
+                 options.Filter.Codes.insert(codes->begin(), codes->end());
+             });
+    cli::AddFlag(app, "--invalid", "records marked invalid only", options.Filter.OnlyInvalid);
+}
+
+void DeclareShow(CLI::App& app, TCtlOptions& options) {
+    using cli::AddValue;
+    DeclareFilter(app, options);
+    cli::AddFlag(app, "--csv", "CSV (RFC 4180, UTF-8, CRLF) with a header row", options.Csv);
+    AddValue(app, "--separator", ";|,", "the CSV separator (default ',')", [&](std::string_view v) {
+        if (v != ";" && v != ",")
+            Refuse("--separator must be ';' or ','");
+        options.Separator = v[0];
+        options.SeparatorGiven = true;
+    });
+    cli::AddFlag(app, "--json",
+                 "a JSON array of records: number, offset, date, time,\ncode, detail, invalid",
+                 options.Json);
 }
 
 void DeclareHistoryQuery(CLI::App& app, TCtlOptions& options) {
@@ -134,18 +253,12 @@ void DeclareHistoryQuery(CLI::App& app, TCtlOptions& options) {
              });
     AddValue(app, "--line", "NAME", "only this line", [&](std::string_view v) { q.Line = v; });
     AddValue(app, "--device", "N", "only device N, 1 to 31", [&](std::string_view v) {
-        const auto number = Number(v);
+        const auto number = cli::Number(v);
         if (!number || *number < 1 || *number > 31)
             Refuse("--device must be a device number from 1 to 31");
-        q.Device = *number;
+        q.Device = static_cast<int>(*number);
     });
-    AddValue(app, "--since", "DATE", "from this day on",
-             [&](std::string_view v) { q.Since = Day(v, "--since must be a day as YYYY-MM-DD"); });
-    AddValue(app, "--until", "DATE", "up to this day",
-             [&](std::string_view v) { q.Until = Day(v, "--until must be a day as YYYY-MM-DD"); });
-    AddValue(app, "--code", "N[,N...]", "only these codes",
-             [&](std::string_view v) { q.Codes = CodeList(v); });
-    cli::AddFlag(app, "--invalid", "only records marked invalid", q.OnlyInvalid);
+    DeclareFilter(app, options);
     cli::AddFlag(app, "--readings", "the reading log instead of the events", q.Readings);
     cli::AddFlag(app, "--lines", "the lines, their ports and devices instead of the events",
                  q.Lines);
@@ -157,64 +270,7 @@ void DeclareHistoryQuery(CLI::App& app, TCtlOptions& options) {
         q.RenameTo = v;
     });
     cli::AddFlag(app, "--csv", "comma-separated values with a header row", options.Csv);
-    cli::AddFlag(app, "--json", "a JSON array", q.Json);
-}
-
-void DeclareRead(CLI::App& app, TReadOptions& read) {
-    using cli::AddValue;
-    AddValue(app, "--port", "NAME|PATH",
-             "port name (COM3), device path (/dev/ttyUSB0), or device\n"
-             "server: tcp://HOST:PORT (raw bytes; line settings are set\n"
-             "on the server) or rfc2217://HOST:PORT (settings sent)",
-             [&](std::string_view v) {
-                 if (v.empty() || v.size() > 255)
-                     Refuse("--port needs a port name or a device path");
-                 read.Port = v;
-             });
-    AddValue(app, "--device", "N", "device number, 1 to 31", [&](std::string_view v) {
-        const auto number = Number(v);
-        if (!number || *number < 1 || *number > 31)
-            Refuse("--device must be a device number from 1 to 31");
-        read.Device = *number;
-    });
-    AddValue(app, "--baud", "RATE",
-             "110 300 600 1200 2400 4800 9600 14400 19200 38400 56000\n"
-             "57600 115200 (default 9600)",
-             [&](std::string_view v) {
-                 const auto number = Number(v);
-                 const auto rate = number ? LinkBaudRate(*number) : std::nullopt;
-                 if (!rate)
-                     Refuse("--baud must be one of 110 300 600 1200 2400 4800 9600 14400 19200 "
-                            "38400 56000 57600 115200");
-                 read.Baud = *number;
-                 read.Rate = *rate;
-             });
-    AddValue(app, "--parity", "N|O|E", "none, odd or even parity (default N)",
-             [&](std::string_view v) {
-                 if (v != "N" && v != "O" && v != "E")
-                     Refuse("--parity must be N, O or E");
-                 read.Parity = v[0];
-             });
-    AddValue(app, "--stop", "1|2", "stop bits (default 2)", [&](std::string_view v) {
-        const auto number = Number(v);
-        if (!number || (*number != 1 && *number != 2))
-            Refuse("--stop must be 1 or 2");
-        read.Stop = *number;
-    });
-    AddValue(app, "--delay-tx", "MS", "pause before every request, milliseconds (default 25)",
-             [&](std::string_view v) {
-                 const auto number = Number(v);
-                 if (!number || *number < 0 || *number > 60000)
-                     Refuse("--delay-tx must be a number of milliseconds from 0 to 60000");
-                 read.DelayTx = *number;
-             });
-    cli::AddFlag(app, "--echo",
-                 "the adapter sends every transmitted byte back: drop it\n"
-                 "before the reply, fail when it differs from what was sent",
-                 read.Echo);
-    cli::AddFlag(app, "--trace",
-                 "every frame sent and received, in hex with a time stamp,\nto stderr", read.Trace);
-    DeclareHistory(app, read);
+    cli::AddFlag(app, "--json", "a JSON array", options.Json);
 }
 
 // Every option of a command, in the order its help lists them; the operands go to `operands`.
@@ -235,40 +291,49 @@ void Declare(CLI::App& app, TCtlOptions& options, std::vector<std::string>& oper
         DeclareHistoryQuery(app, options);
         break;
     case TCommand::Show:
-        cli::AddFlag(app, "--csv", "comma-separated values with a header row", options.Csv);
+        DeclareShow(app, options);
+        break;
+    case TCommand::Scan:
+        DeclareScan(app, options.Read);
         break;
     }
     cli::AddFlag(app, "-h,--help", "this text", options.Help);
 }
 
-bool CheckOperands(TCtlOptions& options, const std::vector<std::string>& operands,
-                   std::string& error) {
-    const bool wantsFile =
-        options.Command != TCommand::Ports && options.Command != TCommand::History;
-    if (options.Csv && options.History.Json) {
-        error = "--csv and --json exclude each other";
-        return false;
-    }
+// The operands and the options a command cannot do without.
+std::string OperandFault(TCtlOptions& options, const std::vector<std::string>& operands) {
+    const TReadOptions& read = options.Read;
+    const bool wantsFile = options.Command != TCommand::Ports &&
+                           options.Command != TCommand::Scan &&
+                           options.Command != TCommand::History && read.Dir.empty();
     const THistoryQuery& q = options.History;
-    if (q.RenameFrom.empty() != q.RenameTo.empty()) {
-        error = "--rename-line and --to go together";
-        return false;
-    }
-    if (q.Readings + q.Lines + !q.RenameFrom.empty() > 1) {
-        error = "--readings, --lines and --rename-line exclude each other";
-        return false;
-    }
-    if (operands.size() != (wantsFile ? 1u : 0u)) {
-        error = wantsFile ? "exactly one archive FILE expected" : "no operand expected";
-        return false;
-    }
+    if (q.RenameFrom.empty() != q.RenameTo.empty())
+        return "--rename-line and --to go together";
+    if (q.Readings + q.Lines + !q.RenameFrom.empty() > 1)
+        return "--readings, --lines and --rename-line exclude each other";
+    if (options.Command == TCommand::Read && !read.Dir.empty() && !operands.empty())
+        return "no FILE with --dir: the files are DIR/device-NN.dat";
+    if (operands.size() != (wantsFile ? 1u : 0u))
+        return wantsFile ? "exactly one archive FILE expected" : "no operand expected";
     if (wantsFile)
         options.File = operands.front();
-    if (options.Command == TCommand::Read && (options.Read.Port.empty() || !options.Read.Device)) {
-        error = "--port and --device are required";
-        return false;
+    if (options.Command == TCommand::Scan) {
+        if (read.Port.empty())
+            return "--port is required";
+        if (read.Devices.empty())
+            options.Read.Devices = cli::AddressList("--device", "1-31");
     }
-    return true;
+    if (options.Csv && options.Json)
+        return "--csv and --json exclude each other";
+    if (options.SeparatorGiven && !options.Csv)
+        return "--separator goes with --csv";
+    if (options.Command != TCommand::Read)
+        return "";
+    if (read.Port.empty() || read.Devices.empty())
+        return "--port and --device are required";
+    if (read.Dir.empty() && read.Devices.size() > 1)
+        return "a list of devices is read with --dir DIR, one file each";
+    return "";
 }
 
 } // namespace
@@ -302,7 +367,8 @@ std::optional<TCtlOptions> ParseCommandLine(const std::vector<std::string>& args
     }
     if (options.Help)
         return options;
-    if (!CheckOperands(options, operands, error))
+    error = OperandFault(options, operands);
+    if (!error.empty())
         return std::nullopt;
     return options;
 }

@@ -1,6 +1,7 @@
 // The command line of kve17ctl: sub-command, options and operands, checked before anything runs.
 #pragma once
 
+#include "archive/RecordTable.h"
 #include "serial/ComTypes.h"
 
 #include <optional>
@@ -9,11 +10,12 @@
 
 namespace kve17::ctl {
 
-enum class TCommand { Ports, Create, Read, Show, History };
+enum class TCommand { Ports, Create, Read, Show, Scan, History };
 
+// The line and the devices of a reading or a scan.
 struct TReadOptions {
     std::string Port;
-    int Device = 0; // 1 to 31
+    std::vector<int> Devices; // 1 to 31, ascending
     int Baud = 9600;
     TBaudRate Rate = br9600;
     char Parity = 'N';
@@ -21,6 +23,10 @@ struct TReadOptions {
     int DelayTx = 25;
     bool Trace = false;
     bool Echo = false;   // the adapter echoes what is sent
+    std::string Dir;     // a reading of many devices: one file each in this folder
+    bool Json = false;   // the summary as JSON on stdout
+    int WaitSeconds = 0; // how long to wait for a port another reader holds
+    int TimeoutMs = 0;   // a scan's reply time-out; 0 to fit it to the line speed
     std::string History; // "" for the default history
     bool NoHistory = false;
     std::string Line; // "" for the line of the port
@@ -30,16 +36,11 @@ struct TReadOptions {
 struct THistoryQuery {
     std::string Where; // "" for the default history
     std::string Line;
-    int Device = 0; // 0: every device
-    std::string Since;
-    std::string Until;
-    std::vector<int> Codes;
-    bool OnlyInvalid = false;
+    int Device = 0;         // 0: every device; the records by the options' Filter
     bool Readings = false;  // the reading log instead of the events
     bool Lines = false;     // the lines and their devices instead of the events
     std::string RenameFrom; // --rename-line: the line to rename to RenameTo
     std::string RenameTo;
-    bool Json = false;
 };
 
 struct TCtlOptions {
@@ -47,8 +48,12 @@ struct TCtlOptions {
     bool Help = false;
     bool MainHelp = false; // help asked before any command
     std::string File;
-    bool Force = false; // create
-    bool Csv = false;   // show
+    bool Force = false;   // create
+    bool Csv = false;     // show
+    bool Json = false;    // show
+    char Separator = ','; // show --csv
+    bool SeparatorGiven = false;
+    TRecordFilter Filter; // show
     TReadOptions Read;
     THistoryQuery History;
 };

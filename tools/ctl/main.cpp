@@ -24,6 +24,8 @@ int RunCommand(const TCtlOptions& options) {
         return RunHistory(options);
     case TCommand::Show:
         return RunShow(options);
+    case TCommand::Scan:
+        return RunScan(options);
     }
     return ExitUsage;
 }

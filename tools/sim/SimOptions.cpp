@@ -64,47 +64,16 @@ exception 1. Bad checksums, broadcasts, 69, 70 and absent addresses get no reply
 Exit status: 0 after a signal, 1 when the line cannot be set up, 2 for bad options.
 )";
 
-[[noreturn]] void Bad(std::string_view option, std::string_view value, std::string_view why) {
-    throw std::invalid_argument(std::string(option) + " '" + std::string(value) +
-                                "': " + std::string(why));
-}
-
-std::optional<long long> Number(std::string_view text) {
-    long long value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size() || text.empty())
-        return std::nullopt;
-    return value;
-}
-
-int NumberIn(std::string_view option, std::string_view text, long long low, long long high) {
-    const auto value = Number(text);
-    if (!value || *value < low || *value > high)
-        Bad(option, text,
-            "expected a number from " + std::to_string(low) + " to " + std::to_string(high));
-    return static_cast<int>(*value);
-}
+using cli::Bad;
+using cli::Number;
+using cli::NumberIn;
 
 // "1-5,7" -> addresses 1 to 5 and 7.
 std::array<bool, LastAddress + 1> AddressList(std::string_view option, std::string_view text) {
     std::array<bool, LastAddress + 1> set{};
-    std::string_view rest = text;
-    while (true) {
-        const auto comma = rest.find(',');
-        const std::string_view item = rest.substr(0, comma);
-        const auto dash = item.find('-');
-        const int first = NumberIn(option, item.substr(0, dash), FirstAddress, LastAddress);
-        const int last = dash == std::string_view::npos
-                             ? first
-                             : NumberIn(option, item.substr(dash + 1), FirstAddress, LastAddress);
-        if (last < first)
-            Bad(option, text, "a range must go upward");
-        for (int a = first; a <= last; ++a)
-            set[static_cast<std::size_t>(a)] = true;
-        if (comma == std::string_view::npos)
-            return set;
-        rest.remove_prefix(comma + 1);
-    }
+    for (const int a : cli::AddressList(option, text))
+        set[static_cast<std::size_t>(a)] = true;
+    return set;
 }
 
 std::pair<std::string_view, std::string_view> SplitAt(std::string_view text, char at) {

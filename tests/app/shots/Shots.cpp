@@ -1,14 +1,17 @@
-// Pictures of the main window for looking at: idle, with the "Файл" menu open, and during a
-// reading of a simulated device (label and progress bar shown); the COM port dialog with a port
-// on a device server chosen, its address as the tool tip. Run under a real X server
-// (xvfb-run) or offscreen; writes PNG files into the folder given.
+// Pictures of the main window for looking at: idle, with the "Файл" menu open, during a reading
+// of a simulated device (label and progress bar shown); the viewer on the file read (per day, per
+// code, after a second reading with its new records marked, the invalid records); the COM port
+// dialog with a port on a device server chosen, its address as the tool tip. Run under a real X
+// server (xvfb-run) or offscreen; writes PNG files into the folder given.
 #include "app/Application.h"
 #include "app/Obr_armb.h"
 #include "app/QtOperatorPrompt.h"
 #include "dialogs/Obrport.h"
 #include "tests/support/ScriptedPrompt.h"
 #include "tools/sim/SimLine.h"
+#include "viewer/ArchiveViewer.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QMenu>
@@ -16,6 +19,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSortFilterProxyModel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -96,6 +100,35 @@ int main(int argc, char** argv) {
     ok = Save(form.screen()->grabWindow(0), folder, "main-reading-screen.png") && ok;
     if (!QTest::qWaitFor([&form] { return !form.Reading(); }, 60000))
         return 1;
+
+    // The viewer on the file just read: per day, then per code.
+    TArchiveViewer* viewer = form.OpenViewer(QString::fromStdString(file));
+    if (viewer == nullptr || !QTest::qWaitForWindowExposed(viewer))
+        return 1;
+    QTest::qWait(300);
+    ok = Save(viewer->grab(), folder, "viewer-days.png") && ok;
+    viewer->ChartMode->setCurrentIndex(1);
+    QTest::qWait(300);
+    ok = Save(viewer->grab(), folder, "viewer-codes.png") && ok;
+    viewer->ChartMode->setCurrentIndex(0);
+
+    // Another reading into the open file: the viewer marks what it added.
+    line.Grow(1, 6, 5);
+    prompt.Files.push_back(file);
+    QTest::mouseClick(form.Button2, Qt::LeftButton);
+    if (!QTest::qWaitFor([&form] { return !form.Reading(); }, 60000))
+        return 1;
+    const auto marked = [viewer] {
+        return viewer->Proxy->index(0, 0).data(TRecordTableModel::AddedRole).toBool();
+    };
+    if (!QTest::qWaitFor(marked, 10000))
+        return 1;
+    QTest::qWait(300);
+    ok = Save(viewer->grab(), folder, "viewer-new-records.png") && ok;
+    viewer->InvalidBox->setChecked(true);
+    QTest::qWait(300);
+    ok = Save(viewer->grab(), folder, "viewer-invalid.png") && ok;
+    viewer->close();
 
     ports.AddLink("rfc2217://10.0.0.5:4001", "COM9");
     TFormPort formPort(form.Link, ports);

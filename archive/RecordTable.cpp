@@ -1,0 +1,195 @@
+#include "archive/RecordTable.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+namespace kve17 {
+
+const std::array<std::string_view, ColumnCount> ColumnTitles = {"№",   "Дата",     "Время",
+                                                                "Код", "Параметр", "Состояние"};
+
+namespace {
+
+constexpr int Century = 2000;
+
+std::optional<TDay> DayOf(const TArchiveRecord& r) {
+    if (r.Day < 1 || r.Day > 31 || r.Month < 1 || r.Month > 12 || r.Year < 1 || r.Year > 99)
+        return std::nullopt;
+    return (Century + r.Year) * 10000 + r.Month * 100 + r.Day;
+}
+
+std::string ValueText(std::uint8_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u (0x%02X)", value, value);
+    return text;
+}
+
+std::string Lower(std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower;
+}
+
+std::optional<int> Number(std::string_view text) {
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || text.empty())
+        return std::nullopt;
+    return value;
+}
+
+bool InSlotRange(int offset, int from, int to) {
+    // Ring order from `from` (included) to `to` (excluded).
+    return from <= to ? offset >= from && offset < to : offset >= from || offset < to;
+}
+
+} // namespace
+
+std::vector<TRecordRow> ListRows(const TArchiveImage& image) {
+    std::vector<TRecordRow> rows;
+    const auto listed = ListArchive(image);
+    rows.reserve(listed.size());
+    int number = 0;
+    for (const TListedRecord& record : listed)
+        rows.push_back({++number, record, DayOf(record.Record)});
+    return rows;
+}
+
+std::array<std::string, ColumnCount> RowTexts(const TRecordRow& row) {
+    const std::string stamp = RecordTimeString(row.Listed.Record);
+    const auto blank = stamp.find(' ');
+    std::array<std::string, ColumnCount> texts;
+    texts[ColNumber] = std::to_string(row.Number);
+    texts[ColDate] = blank == std::string::npos ? "" : stamp.substr(blank + 1);
+    texts[ColTime] = stamp.substr(0, blank);
+    texts[ColCode] = ValueText(row.Listed.Record.Code);
+    texts[ColDetail] = ValueText(row.Listed.Record.Detail);
+    texts[ColState] = row.Listed.Invalid ? std::string(InvalidText) : "";
+    return texts;
+}
+
+bool Passes(const TRecordRow& row, const TRecordFilter& filter) {
+    if (filter.OnlyInvalid && !row.Listed.Invalid)
+        return false;
+    if (!filter.Codes.empty() && !filter.Codes.contains(row.Listed.Record.Code))
+        return false;
+    if ((filter.Since || filter.Until) && !row.Day)
+        return false;
+    if ((filter.Since && *row.Day < *filter.Since) || (filter.Until && *row.Day > *filter.Until))
+        return false;
+    if (filter.Text.empty())
+        return true;
+    const std::string wanted = Lower(filter.Text);
+    const auto texts = RowTexts(row);
+    return std::any_of(texts.begin(), texts.end(), [&](const std::string& text) {
+        return Lower(text).find(wanted) != std::string::npos;
+    });
+}
+
+std::vector<int> FilterRows(const std::vector<TRecordRow>& rows, const TRecordFilter& filter) {
+    std::vector<int> shown;
+    shown.reserve(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        if (filter.Empty() || Passes(rows[i], filter))
+            shown.push_back(static_cast<int>(i));
+    return shown;
+}
+
+TRowCounts CountRows(const std::vector<TRecordRow>& rows, const std::vector<int>& shown) {
+    TRowCounts counts;
+    counts.Stored = static_cast<int>(rows.size());
+    counts.Shown = static_cast<int>(shown.size());
+    for (int i : shown) {
+        const TRecordRow& row = rows[static_cast<std::size_t>(i)];
+        counts.Invalid += row.Listed.Invalid ? 1 : 0;
+        if (!row.Day)
+            continue;
+        counts.First = counts.First ? std::min(*counts.First, *row.Day) : *row.Day;
+        counts.Last = counts.Last ? std::max(*counts.Last, *row.Day) : *row.Day;
+    }
+    return counts;
+}
+
+std::vector<std::pair<TDay, int>> CountPerDay(const std::vector<TRecordRow>& rows,
+                                              const std::vector<int>& shown) {
+    std::map<TDay, int> perDay;
+    for (int i : shown)
+        if (const auto& day = rows[static_cast<std::size_t>(i)].Day)
+            ++perDay[*day];
+    return {perDay.begin(), perDay.end()};
+}
+
+std::vector<std::pair<int, int>> CountPerCode(const std::vector<TRecordRow>& rows,
+                                              const std::vector<int>& shown) {
+    std::map<int, int> perCode;
+    for (int i : shown)
+        ++perCode[rows[static_cast<std::size_t>(i)].Listed.Record.Code];
+    return {perCode.begin(), perCode.end()};
+}
+
+std::string DayText(TDay day) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d.%02d.%02d", day % 100, day / 100 % 100,
+                  day / 10000 % 100);
+    return text;
+}
+
+std::optional<TDay> ParseDay(std::string_view text) {
+    std::optional<int> day, month, year;
+    if (text.size() == 8 && text[2] == '.' && text[5] == '.') {
+        day = Number(text.substr(0, 2));
+        month = Number(text.substr(3, 2));
+        year = Number(text.substr(6, 2));
+        if (year)
+            *year += Century;
+    } else if (text.size() == 10 && text[4] == '-' && text[7] == '-') {
+        year = Number(text.substr(0, 4));
+        month = Number(text.substr(5, 2));
+        day = Number(text.substr(8, 2));
+    }
+    if (!day || !month || !year || *year <= Century || *year > Century + 99)
+        return std::nullopt;
+    const std::chrono::year_month_day date{std::chrono::year(*year),
+                                           std::chrono::month(static_cast<unsigned>(*month)),
+                                           std::chrono::day(static_cast<unsigned>(*day))};
+    if (!date.ok())
+        return std::nullopt;
+    return *year * 10000 + *month * 100 + *day;
+}
+
+std::optional<std::set<int>> ParseCodes(std::string_view text) {
+    std::set<int> codes;
+    while (true) {
+        const auto comma = text.find(',');
+        const auto code = Number(text.substr(0, comma));
+        if (!code || *code < 0 || *code > 255)
+            return std::nullopt;
+        codes.insert(*code);
+        if (comma == std::string_view::npos)
+            return codes;
+        text.remove_prefix(comma + 1);
+    }
+}
+
+std::set<int> AddedSlots(const TArchiveImage& before, const TArchiveImage& after) {
+    std::set<int> added;
+    const bool wrote = PositionValid(after.Position) && after.Position != FreshPosition;
+    for (int offset = 0; offset <= LastSlot; offset += RecordSize) {
+        const bool changed =
+            before.Position == FreshPosition ||
+            std::memcmp(before.Ring.data() + offset, after.Ring.data() + offset, RecordSize) != 0;
+        const bool written = wrote && before.Position != after.Position &&
+                             InSlotRange(offset, before.Position, after.Position);
+        if (changed || written)
+            added.insert(offset);
+    }
+    return added;
+}
+
+} // namespace kve17

@@ -1,0 +1,79 @@
+// The stored records as a table: the rows the viewer, kve17ctl and the exports show, the filter
+// they share, the counts per day and per code, and the records a reading added.
+#pragma once
+
+#include "archive/ArchiveListing.h"
+
+#include <array>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace kve17 {
+
+// A calendar day as yyyymmdd. The records carry a two-digit year 1 to 99, and the archive shows
+// it as "yy"; it is taken as 2001 to 2099, so "31.12.07" is 20071231.
+using TDay = int;
+
+struct TRecordRow {
+    int Number; // 1 for the newest, in listing order
+    TListedRecord Listed;
+    std::optional<TDay> Day; // nothing when the day, month or year is out of range
+};
+
+enum TColumn { ColNumber, ColDate, ColTime, ColCode, ColDetail, ColState, ColumnCount };
+// The column headers, in table order.
+extern const std::array<std::string_view, ColumnCount> ColumnTitles;
+// The state text of an invalid record; a valid one has "".
+inline constexpr std::string_view InvalidText = "недостоверна";
+
+std::vector<TRecordRow> ListRows(const TArchiveImage& image);
+// The texts of a row as the table shows them: "12", "31.12.07", "09:05:00", "200 (0xC8)".
+std::array<std::string, ColumnCount> RowTexts(const TRecordRow& row);
+
+struct TRecordFilter {
+    std::optional<TDay> Since; // inclusive
+    std::optional<TDay> Until; // inclusive
+    std::set<int> Codes;       // empty: every code
+    bool OnlyInvalid = false;
+    std::string Text; // found in any column's text; ASCII letters match either case
+
+    bool Empty() const { return !Since && !Until && Codes.empty() && !OnlyInvalid && Text.empty(); }
+};
+
+// A record without a day passes no date bound.
+bool Passes(const TRecordRow& row, const TRecordFilter& filter);
+// Indices into `rows` of the rows that pass, in listing order.
+std::vector<int> FilterRows(const std::vector<TRecordRow>& rows, const TRecordFilter& filter);
+
+struct TRowCounts {
+    int Shown = 0;
+    int Stored = 0;
+    int Invalid = 0;           // among those shown
+    std::optional<TDay> First; // earliest day shown
+    std::optional<TDay> Last;  // latest day shown
+};
+TRowCounts CountRows(const std::vector<TRecordRow>& rows, const std::vector<int>& shown);
+// Records per day (ascending day) and per code (ascending code) of the rows shown; records
+// without a day are not in the per-day counts.
+std::vector<std::pair<TDay, int>> CountPerDay(const std::vector<TRecordRow>& rows,
+                                              const std::vector<int>& shown);
+std::vector<std::pair<int, int>> CountPerCode(const std::vector<TRecordRow>& rows,
+                                              const std::vector<int>& shown);
+
+// "dd.mm.yy" of a day.
+std::string DayText(TDay day);
+// "dd.mm.yy" or "yyyy-mm-dd" (years 2001 to 2099, a real calendar day); nothing otherwise.
+std::optional<TDay> ParseDay(std::string_view text);
+// "N[,N…]" with codes 0 to 255; nothing on anything else.
+std::optional<std::set<int>> ParseCodes(std::string_view text);
+
+// The slot offsets of the records `after` holds that `before` did not: a slot whose content
+// changed, and every slot a reading wrote from the old position up to the new one (so a new
+// record equal to what its slot held before still counts). A fresh `before` gives every slot.
+std::set<int> AddedSlots(const TArchiveImage& before, const TArchiveImage& after);
+
+} // namespace kve17

@@ -1,0 +1,178 @@
+#include "tools/ctl/CtlLine.h"
+
+#include "archive/ArchiveFile.h"
+#include "archive/ArchiveListing.h"
+#include "link/LinkCodes.h"
+#include "link/LinkTexts.h"
+#include "serial/ComPort1Settings.h"
+#include "serial/EComPort.h"
+#include "serial/PortTarget.h"
+#include "serial/StopSignals.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <thread>
+
+namespace kve17::ctl {
+
+namespace {
+
+TParityBits ParityOf(char letter) {
+    return letter == 'O' ? prOdd : letter == 'E' ? prEven : prNone;
+}
+
+int ListedRecords(const std::string& path) {
+    TArchiveImage image;
+    TArchiveFile file;
+    if (!file.Open(path, TOpenMode::ReadOnly, image))
+        return 0;
+    return static_cast<int>(ListArchive(image).size());
+}
+
+// The words for a reading that did not succeed, as the program showed them.
+std::string FailureText(const TReadingResult& result, const TConsolePrompt& prompt) {
+    if (!result.Started)
+        return std::string(OpenFailedText);
+    if (result.LinkResult != LinkCode::Ok && !prompt.LastMessage().empty())
+        return prompt.LastMessage();
+    if (!result.Saved)
+        return std::string(SaveFailedText);
+    return std::string(LinkText::PortLost);
+}
+
+TDeviceOutcome ReadTarget(TComPortClass& link, TConsolePrompt& prompt, IReadingView& view,
+                          const TReadingTarget& target) {
+    TDeviceOutcome out;
+    out.Device = target.Device;
+    out.File = Absolute(target.File);
+    std::error_code ec;
+    if (target.CreateMissing && !std::filesystem::exists(target.File, ec) &&
+        CreateFreshFile(target.File, false) == TCreateFileResult::Failed) {
+        out.Result = CreateFailedText;
+        prompt.SimpleMessage(out.Result);
+        return out;
+    }
+    prompt.ForgetLast();
+    const TReadingResult result =
+        ReadArchiveFile(target.File, target.Device - 1, link, prompt, view);
+    out.Started = result.Started;
+    out.Mode = result.Mode;
+    out.Code = result.LinkResult;
+    out.FailedBlock = result.FailedBlock;
+    out.NewRecords =
+        result.Mode == TReadingMode::Fresh ? result.StoredRecords : result.MergedRecords;
+    out.StoredRecords = result.Started ? ListedRecords(target.File) : 0;
+    out.Ok = result.Started && result.Saved && result.LinkResult == LinkCode::Ok &&
+             !prompt.CloseRequested();
+    out.Result = out.Ok ? std::string(ReadingDoneText) : FailureText(result, prompt);
+    out.Reading = result;
+    return out;
+}
+
+} // namespace
+
+std::string Absolute(const std::string& path) {
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(path, ec);
+    return ec ? path : absolute.lexically_normal().string();
+}
+
+void Fail(std::string_view text) {
+    std::fprintf(stderr, "kve17ctl: %.*s\n", static_cast<int>(text.size()), text.data());
+}
+
+void ConfigurePort(TComPort& port, const TReadOptions& read) {
+    LoadComPort1Settings(port);
+    port.SetBaudRate(read.Rate);
+    port.SetParityBits(ParityOf(read.Parity));
+    port.SetStopBits(read.Stop == 1 ? sbOneStopBit : sbTwoStopBits);
+    // A device path is opened as it is; a relative one is taken from the current folder.
+    const bool path = read.Port.find('/') != std::string::npos && !IsNetworkTarget(read.Port);
+    port.SetPort(path ? Absolute(read.Port) : read.Port);
+    port.SetEcho(read.Echo);
+}
+
+void ConfigureLink(TComPortClass& link, const TReadOptions& read) {
+    link.SetBaudText(std::to_string(read.Baud));
+    link.SetParityText(std::string(1, read.Parity));
+    link.SetStopText(std::to_string(read.Stop));
+    link.SetPortName(read.Port);
+    link.SetDelayTx(read.DelayTx);
+}
+
+void OpenWhenFree(IComPort& port, std::chrono::seconds wait, std::string_view name) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + wait;
+    bool said = false;
+    for (;;) {
+        try {
+            port.Open();
+            return;
+        } catch (const EComPort& e) {
+            if (e.SystemError != EBUSY || Clock::now() >= deadline)
+                throw;
+        }
+        if (!said)
+            Fail(std::string(name) + " is held by another reader; waiting up to " +
+                 std::to_string(wait.count()) + " s");
+        said = true;
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(std::chrono::milliseconds(100), deadline - Clock::now()));
+    }
+}
+
+std::optional<std::string> OpenLine(IComPort& port, TComPortClass& link, const TReadOptions& read) {
+    try {
+        OpenWhenFree(port, std::chrono::seconds(read.WaitSeconds), read.Port);
+        return std::nullopt;
+    } catch (const EComPort& e) {
+        link.ShowError(read.Devices.empty() ? 0 : read.Devices.front() - 1,
+                       LinkCode::PortOpenFailed);
+        Fail(read.Port + ": " + e.what());
+        return read.Port + ": " + e.what();
+    }
+}
+
+std::vector<TDeviceOutcome> ReadTargets(TComPortClass& link, TConsolePrompt& prompt,
+                                        TConsoleView& view,
+                                        const std::vector<TReadingTarget>& targets) {
+    std::vector<TDeviceOutcome> outcomes;
+    std::string lost; // why the port stopped serving
+    for (const TReadingTarget& target : targets) {
+        if (!lost.empty()) {
+            TDeviceOutcome skipped;
+            skipped.Device = target.Device;
+            skipped.File = Absolute(target.File);
+            skipped.Result = "not read: " + lost;
+            outcomes.push_back(skipped);
+            continue;
+        }
+        if (targets.size() > 1)
+            view.SetDevice(target.Device);
+        try {
+            outcomes.push_back(ReadTarget(link, prompt, view, target));
+            if (prompt.CloseRequested())
+                lost = LinkText::PortLost;
+        } catch (const std::exception& e) {
+            // The serial driver gave up in the middle of a reading, or a stop signal came: the
+            // file kept its content, and the port is gone for the devices after it.
+            const std::string why = StopSignal() != 0 ? std::string(StoppedText) : e.what();
+            Fail(why);
+            TDeviceOutcome failed;
+            failed.Device = target.Device;
+            failed.File = Absolute(target.File);
+            failed.Code = -1;
+            failed.Result = why;
+            outcomes.push_back(failed);
+            lost = why;
+        }
+        // A stop between two devices ends the line too.
+        if (lost.empty() && StopSignal() != 0)
+            lost = StoppedText;
+    }
+    return outcomes;
+}
+
+} // namespace kve17::ctl

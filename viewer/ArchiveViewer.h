@@ -1,0 +1,88 @@
+// The viewer window: the records of one source in a table, newest first, with filters that act
+// at once, a chart of the rows shown, the counts in the status bar, and copy, CSV export, print
+// and PDF. An archive file source is watched and shown again after each reading into it.
+#pragma once
+
+#include "viewer/EventChart.h"
+#include "viewer/RecordSource.h"
+#include "viewer/RecordTableModel.h"
+
+#include <QFileSystemWatcher>
+#include <QMainWindow>
+#include <QTimer>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QLineEdit;
+class QPrinter;
+class QSortFilterProxyModel;
+class QTableView;
+
+namespace kve17 {
+
+class TArchiveViewer : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TArchiveViewer(std::unique_ptr<IRecordSource> source, QWidget* parent = nullptr);
+
+    // A viewer on an archive file, or nullptr with `error` naming the file and what is wrong.
+    static TArchiveViewer* OpenFile(const QString& path, QWidget* parent, QString& error);
+
+    const IRecordSource& Source() const { return *source_; }
+    // The rows shown, as indices into Source().Rows(), in the table's order.
+    std::vector<int> RowsInTableOrder() const;
+    // The selected rows (all shown rows when none is selected), tab-separated with a header.
+    QString SelectionText() const;
+    void CopySelection();
+    // The rows shown in the table's order, with a header row; false with `error` on failure.
+    bool ExportCsv(const QString& path, char separator, QString& error) const;
+    bool SavePdf(const QString& path, QString& error) const;
+    void PrintTo(QPrinter& printer) const;
+    // Narrows the table to one day, as a click on its bar does.
+    void ShowDay(int day);
+    void ShowCode(int code);
+    void ResetFilters();
+    // Reads the source again now, as a change of the watched file does a moment later.
+    void ReloadSource();
+
+    QTableView* Table = nullptr;
+    TRecordTableModel* Model = nullptr;
+    QSortFilterProxyModel* Proxy = nullptr;
+    TEventChart* Chart = nullptr;
+    QCheckBox* SinceBox = nullptr;
+    QDateEdit* SinceEdit = nullptr;
+    QCheckBox* UntilBox = nullptr;
+    QDateEdit* UntilEdit = nullptr;
+    QLineEdit* CodesEdit = nullptr;
+    QCheckBox* InvalidBox = nullptr;
+    QLineEdit* SearchEdit = nullptr;
+    QComboBox* ChartMode = nullptr;
+    QLabel* Counts = nullptr;
+    QAction* ACopy = nullptr;
+    QAction* AExport = nullptr;
+    QAction* APrint = nullptr;
+    QAction* APdf = nullptr;
+
+private:
+    void BuildActions();
+    QWidget* BuildFilters();
+    void BuildBody();
+    void SizeColumns();
+    void Watch();
+    void ApplyFilter();
+    void UpdateCounts();
+    void SetDateRange();
+    void ExportClick();
+    void PrintClick();
+    void PdfClick();
+
+    std::unique_ptr<IRecordSource> source_;
+    QFileSystemWatcher watcher_;
+    QTimer reloadTimer_;
+};
+
+} // namespace kve17
