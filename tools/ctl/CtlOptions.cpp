@@ -152,16 +152,21 @@ void DeclareLine(CLI::App& app, TReadOptions& read) {
     cli::AddFlag(app, "--json", "the summary as JSON on stdout", read.Json);
 }
 
+// Where the history lies: a file or a postgresql:// address.
+void DeclareHistoryPlace(CLI::App& app, const std::string& help, std::string& where) {
+    cli::AddValue(app, "--history", "PATH|URL", help, [&](std::string_view v) {
+        if (v.empty())
+            Refuse("--history needs a file or a postgresql:// address");
+        where = v;
+    });
+}
+
 void DeclareHistory(CLI::App& app, TReadOptions& read) {
     using cli::AddValue;
-    AddValue(app, "--history", "PATH|URL",
-             "the event history the new records are added to: a file, or\n"
-             "postgresql://... (default $XDG_DATA_HOME/kve17/history.sqlite)",
-             [&](std::string_view v) {
-                 if (v.empty())
-                     Refuse("--history needs a file or a postgresql:// address");
-                 read.History = v;
-             });
+    DeclareHistoryPlace(app,
+                        "the event history the new records are added to: a file, or\n"
+                        "postgresql://... (default $XDG_DATA_HOME/kve17/history.sqlite)",
+                        read.History);
     cli::AddFlag(app, "--no-history", "keep no history of this reading", read.NoHistory);
     AddValue(app, "--line", "NAME", "the line's lasting name in the history (default: the port)",
              [&](std::string_view v) {
@@ -243,14 +248,10 @@ void DeclareShow(CLI::App& app, TCtlOptions& options) {
 void DeclareHistoryQuery(CLI::App& app, TCtlOptions& options) {
     using cli::AddValue;
     THistoryQuery& q = options.History;
-    AddValue(app, "--history", "PATH|URL",
-             "the history: a file, or postgresql://... (default\n"
-             "$XDG_DATA_HOME/kve17/history.sqlite)",
-             [&](std::string_view v) {
-                 if (v.empty())
-                     Refuse("--history needs a file or a postgresql:// address");
-                 q.Where = v;
-             });
+    DeclareHistoryPlace(app,
+                        "the history: a file, or postgresql://... (default\n"
+                        "$XDG_DATA_HOME/kve17/history.sqlite)",
+                        q.Where);
     AddValue(app, "--line", "NAME", "only this line", [&](std::string_view v) { q.Line = v; });
     AddValue(app, "--device", "N", "only device N, 1 to 31", [&](std::string_view v) {
         const auto number = cli::Number(v);
