@@ -51,7 +51,7 @@ ctl=build/tools/ctl/kve17ctl
 archive=$dir/device1.dat
 $ctl create "$archive"
 echo "Reading device 1 at 115200 baud (the whole archive: 62 blocks)..."
-$ctl read --port "$port" --device 1 --baud 115200 "$archive"
+$ctl read --port "$port" --device 1 --baud 115200 --history "$dir/history.sqlite" "$archive"
 
 if ! $headless; then
     echo "The program shows $archive in its viewer. For another reading into it: Порт >"
@@ -66,8 +66,10 @@ $ctl show "$archive" | sed -n 1,10p
 kill -USR1 "$sim_pid" # the devices add new records
 read -r _ <&"${SIM[0]}"
 echo "Reading again: only the new records are read and merged."
-$ctl read --port "$port" --device 1 --baud 115200 "$archive"
+$ctl read --port "$port" --device 1 --baud 115200 --history "$dir/history.sqlite" "$archive"
 $ctl show "$archive" | sed -n 1,5p
+echo "The readings kept in the event history:"
+$ctl history --history "$dir/history.sqlite" --readings
 if [ -n "$net_port" ]; then
     echo "Reading device 2 through the device server ($net_port, RFC 2217, 115200 baud)..."
     $ctl create "$dir/device2.dat"

@@ -5,6 +5,7 @@
 #include "app/Application.h"
 #include "dialogs/DialogStyle.h"
 #include "dialogs/Obrport.h"
+#include "history/ReadingHistory.h"
 #include "serial/ComPort1Settings.h"
 #include "serial/StopSignals.h"
 #include "viewer/ArchiveViewer.h"
@@ -229,7 +230,8 @@ void TForm1::Button2Click() {
     reader_ = std::thread([this, device = DeviceIndex] {
         std::exception_ptr failure;
         try {
-            ReadArchive(device, Link, prompt_, *view_, ArchiveFile);
+            const TReadingResult result = ReadArchive(device, Link, prompt_, *view_, ArchiveFile);
+            KeepHistory(device, result);
         } catch (const std::exception&) {
             failure = std::current_exception();
         }
@@ -237,6 +239,17 @@ void TForm1::Button2Click() {
         QMetaObject::invokeMethod(
             this, [this, failure] { ReadingEnded(failure); }, Qt::QueuedConnection);
     });
+}
+
+// Runs on the reader's thread; the reading stands whatever the history says.
+void TForm1::KeepHistory(int device, const TReadingResult& result) {
+    if (!history_)
+        return;
+    const auto outcome = history::AppendToHistory(
+        *history_, {"", std::string(Link.GetPortName()), device + 1, ArchiveFile.ArchiveFileName},
+        result);
+    if (!outcome.Message.empty())
+        prompt_.Message(outcome.Message, "Предупреждение", TMsgIcon::Warning, TMsgButtons::Ok);
 }
 
 void TForm1::ViewArchiveClick() {

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <exception>
 #include <optional>
+#include <string>
 #include <thread>
 
 class QAction;
@@ -54,6 +55,8 @@ public:
 
     // The COM port settings dialog behind APort; it is created after the window.
     void SetPortDialog(TFormPort* form) { formPort_ = form; }
+    // Where a reading's new records are kept (a file or a postgresql:// string); none at first.
+    void SetHistory(std::optional<std::string> where) { history_ = std::move(where); }
     const TPortDirectory& Ports() const { return ports_; }
     // True from the press of "Чтение архива" until the reading has ended.
     bool Reading() const { return reading_; }
@@ -106,12 +109,14 @@ private:
     void BuildControls();
     void SetCommandsEnabled(bool enabled);
     void ReadingEnded(std::exception_ptr failure);
+    void KeepHistory(int device, const TReadingResult& result);
 
     IOperatorPrompt& prompt_;
     TPortDirectory ports_;
     TFormPort* formPort_ = nullptr;
     std::optional<TReadingView> view_; // made once the indicator exists
     std::thread reader_;
+    std::optional<std::string> history_;
     bool reading_ = false;
     bool closePending_ = false;
     bool destroying_ = false;

@@ -7,6 +7,7 @@
 #include "app/QtOperatorPrompt.h"
 #include "dialogs/Obrnastr.h"
 #include "dialogs/Obrport.h"
+#include "history/ReadingHistory.h"
 #include "serial/StandardDescriptors.h"
 #include "serial/StopSignals.h"
 
@@ -59,6 +60,7 @@ void Run(QtOperatorPrompt& prompt, const QStringList& files) {
     FormNastr = formNastr.get();
     FormPort->SetExchangeDialog(FormNastr);
     Form1->SetPortDialog(FormPort);
+    Form1->SetHistory(history::HistoryFromEnvironment());
 
     Form1->show();
     // Each archive file named on the command line opens in a viewer of its own.

@@ -98,4 +98,8 @@ void RecordTimeText(std::uint8_t hour, std::uint8_t minute, std::uint8_t second,
     }
 }
 
+bool SameTimeOfDay(const TTimeText& a, const TTimeText& b) {
+    return std::memcmp(a.data(), b.data(), 8) == 0;
+}
+
 } // namespace kve17

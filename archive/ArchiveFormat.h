@@ -55,5 +55,8 @@ void CheckRecord(TArchiveRecord& record);
 // "hh:mm:ss dd.mm.yy"; when all six values are 0xFF the text is left as it was.
 void RecordTimeText(std::uint8_t hour, std::uint8_t minute, std::uint8_t second, std::uint8_t day,
                     std::uint8_t month, std::uint8_t year, TTimeText& text);
+// The first eight characters of two texts as they lie in storage ("hh:mm:ss"; the date is not
+// compared, two empty texts are equal).
+bool SameTimeOfDay(const TTimeText& a, const TTimeText& b);
 
 } // namespace kve17

@@ -15,12 +15,13 @@ bool NeverWritten(const TArchiveRecord& r) {
 
 } // namespace
 
-std::vector<TListedRecord> ListArchive(const TArchiveImage& image) {
+std::vector<TListedRecord> ListArchive(const TArchiveImage& image, int slots) {
     std::vector<TListedRecord> records;
     if (!PositionValid(image.Position) || image.Position == FreshPosition)
         return records;
     int offset = image.Position;
-    for (int n = 0; n < SlotCount - EndMarkers; ++n) {
+    const int count = std::min(slots, SlotCount - EndMarkers);
+    for (int n = 0; n < count; ++n) {
         offset = PrevSlot(offset);
         const TArchiveRecord record = image.RecordAt(offset);
         if (NeverWritten(record))
@@ -28,6 +29,16 @@ std::vector<TListedRecord> ListArchive(const TArchiveImage& image) {
         records.push_back({offset, record, record.Code == MarkCode || !RecordTimeValid(record)});
     }
     return records;
+}
+
+bool SameEvent(const TArchiveRecord& stored, const TArchiveRecord& received) {
+    TTimeText a{};
+    TTimeText b{};
+    RecordTimeText(stored.Hour, stored.Minute, stored.Second, stored.Day, stored.Month, stored.Year,
+                   a);
+    RecordTimeText(received.Hour, received.Minute, received.Second, received.Day, received.Month,
+                   received.Year, b);
+    return SameTimeOfDay(a, b) && stored.Code == received.Code && stored.Detail == received.Detail;
 }
 
 std::string RecordTimeString(const TArchiveRecord& r) {

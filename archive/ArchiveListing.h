@@ -15,9 +15,13 @@ struct TListedRecord {
 };
 
 // Backward from the slot before Position, stopping at the four end-marker slots that follow the
-// newest record in ring order: at most 988 records. Slots never written (eight 0xFF bytes, also
-// a young device's empty tail) are left out; a fresh file lists nothing.
-std::vector<TListedRecord> ListArchive(const TArchiveImage& image);
+// newest record in ring order, or after `slots` slots: at most 988 records. Slots never written
+// (eight 0xFF bytes, also a young device's empty tail) are left out; a fresh file lists nothing.
+std::vector<TListedRecord> ListArchive(const TArchiveImage& image, int slots = SlotCount);
+
+// The rule by which a reading recognises the newest stored record among the device's: the
+// same time of day as text (an empty text for six 0xFF time bytes), Code and Detail.
+bool SameEvent(const TArchiveRecord& stored, const TArchiveRecord& received);
 
 // "hh:mm:ss dd.mm.yy", or "" for a record without time stamp (six 0xFF time bytes).
 std::string RecordTimeString(const TArchiveRecord& record);

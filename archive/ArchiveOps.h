@@ -3,12 +3,14 @@
 #pragma once
 
 #include "archive/ArchiveFormat.h"
+#include "archive/ArchiveListing.h"
 #include "link/DeviceLink.h"
 #include "link/OperatorPrompt.h"
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kve17 {
 
@@ -67,6 +69,10 @@ struct TReadingResult {
     int StoredRecords = 0; // records written in fresh mode
     int MergedRecords = 0; // new records merged in incremental mode
     bool Saved = false;    // the file was written back and closed
+    // What a reading without failure found new, newest first, as it lies in the ring after the
+    // reading: a fresh reading's stored records, an incremental reading's merged ones (the end
+    // markers and never-written slots left out).
+    std::vector<TListedRecord> NewRecords;
 };
 
 // Texts of the reading the callers may need to recognise.

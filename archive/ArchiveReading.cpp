@@ -1,4 +1,5 @@
 #include "archive/ArchiveFile.h"
+#include "archive/ArchiveListing.h"
 #include "archive/ArchiveOps.h"
 #include "link/LinkCodes.h"
 #include "serial/StopSignals.h"
@@ -19,7 +20,6 @@ constexpr int ReplySize = 133;
 constexpr int ReplyDataOffset = 3;
 constexpr std::uint8_t BlockCommand = 67;
 constexpr int EndMarkers = 4;
-constexpr std::size_t ComparedChars = 8;
 
 static_assert(BlockCount * BlockSize == RingSize);
 
@@ -95,8 +95,8 @@ bool CollectNewRecords(TReading& s, int i) {
         CheckRecord(record);
         MakeTimeText(record, s.CurText);
         // The time of day only, compared as stored: two empty texts are equal.
-        if (std::memcmp(s.CurText.data(), s.RefText.data(), ComparedChars) == 0 &&
-            record.Code == s.RefCode && record.Detail == s.RefDetail)
+        if (SameTimeOfDay(s.CurText, s.RefText) && record.Code == s.RefCode &&
+            record.Detail == s.RefDetail)
             return true;
         s.NewRecords[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)] = record;
         s.NewCount = j + 1;
@@ -162,6 +162,9 @@ TReadingResult ReadIntoImage(TArchiveImage& image, int deviceIndex, IDeviceLink&
     result.Mode = s.FreshFile ? TReadingMode::Fresh : TReadingMode::Incremental;
     view.ShowProgress(BlockCount);
     ReadBlocks(s, deviceIndex, link, view, result);
+    if (result.LinkResult == LinkCode::Ok)
+        result.NewRecords = ListArchive(
+            s.Image, result.Mode == TReadingMode::Fresh ? SlotCount : result.MergedRecords);
     image = s.Image;
     return result;
 }

@@ -66,7 +66,7 @@ def main():
                 archive = os.path.join(tmp, f"bench-{baud}.dat")
                 subprocess.run([ctl, "create", "--force", archive], check=True,
                                stdout=subprocess.DEVNULL)
-                read = [ctl, "read", "--port", sim.path, "--device", "1", "--baud", str(baud),
+                read = [ctl, "read", "--no-history", "--port", sim.path, "--device", "1", "--baud", str(baud),
                         "--stop", "2", archive]
                 fresh = run_measured(read)
                 incremental = run_measured(read)  # the device has nothing new: one block
@@ -81,7 +81,7 @@ def main():
         subprocess.run([ctl, "create", "--force", memory_file], check=True, stdout=subprocess.DEVNULL)
         sim = Simulator(build, os.path.join(tmp, "ports-memory"))
         try:
-            peak_kib = peak_memory_kib([ctl, "read", "--port", sim.path, "--device", "1", "--baud",
+            peak_kib = peak_memory_kib([ctl, "read", "--no-history", "--port", sim.path, "--device", "1", "--baud",
                                         "115200", "--stop", "2", memory_file])
         finally:
             sim.stop()

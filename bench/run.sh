@@ -11,7 +11,8 @@ bash scripts/install-deps.sh
 build=build-bench
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKVE17_GUI=OFF -DBUILD_TESTING=OFF \
     -DKVE17_BENCH=ON >/dev/null
-cmake --build "$build" -j "$(nproc)" --target kve17ctl kve17-sim kve17_micro_bench
+cmake --build "$build" -j "$(nproc)" --target kve17ctl kve17-sim kve17_micro_bench \
+    kve17_history_bench
 cc -O2 -Wall bench/peer_modbus.c $(pkg-config --cflags --libs libmodbus) -o "$build/peer_modbus"
 
 python3 bench/line_bench.py "$build"
@@ -21,6 +22,11 @@ echo
 python3 bench/whole_line_bench.py "$build"
 echo
 "$build/bench/kve17_micro_bench" --benchmark_min_time=0.2
+echo
+# The history on SQLite and on a private local PostgreSQL.
+source scripts/pg-server.sh
+start_private_pg
+KVE17_BENCH_PG="$pg_url" "$build/bench/kve17_history_bench" --benchmark_min_time=0.2
 
 echo
 gui=build-bench-gui

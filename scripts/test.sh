@@ -12,6 +12,11 @@ full=false
 
 export QT_QPA_PLATFORM=offscreen
 
+# The history tests run on a private PostgreSQL too; they fail (not skip) when it is missing.
+source scripts/pg-server.sh
+start_private_pg
+export KVE17_TEST_PG="$pg_url"
+
 passed=0
 failed=0
 run_suite() { # build-dir, extra cmake args...

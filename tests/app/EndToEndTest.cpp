@@ -77,7 +77,7 @@ protected:
         QString errors;
         ASSERT_EQ(RunCtl({"create", ctlFile}, &errors), 0) << errors.toStdString();
         ASSERT_EQ(RunCtl({"read", "--port", QString::fromStdString(sim.SlavePath()), "--device",
-                          "3", "--baud", "115200", ctlFile},
+                          "3", "--baud", "115200", "--no-history", ctlFile},
                          &errors),
                   0)
             << errors.toStdString();

@@ -1,6 +1,7 @@
 // "Чтение архива" in the window: the reading runs beside the event loop, shows its progress,
 // keeps the window's commands from starting, and holds back a close until it has ended.
 #include "archive/ArchiveFormat.h"
+#include "history/History.h"
 #include "tests/app/AppFixture.h"
 #include "tools/sim/SimLine.h"
 
@@ -214,6 +215,30 @@ TEST_F(ReadingSimulated, DriverFailureIsShownAndLeavesFileAndWindowUsable) {
         EXPECT_NE(shown.Text, "Закончено чтение архива");
     EXPECT_TRUE(form->Label5->isHidden());
     EXPECT_TRUE(form->ProgressBar1->isHidden());
+    EXPECT_TRUE(CommandsEnabled(*form));
+}
+
+TEST_F(ReadingSimulated, NewRecordsGoToTheHistoryAndItsFailureIsToldOnce) {
+    form->SetHistory(TempPath("history.sqlite"));
+    StartReading();
+    ASSERT_TRUE(WaitReadingEnds());
+    ASSERT_EQ(prompt.Shown.size(), 1u);
+    EXPECT_EQ(prompt.Shown[0].Text, "Закончено чтение архива");
+    history::THistoryFilter device;
+    device.Address = 3;
+    EXPECT_EQ(history::THistory::Open(TempPath("history.sqlite")).CountEvents(device), 988);
+
+    sim->Grow(3, 7, 5);
+    const std::string blocked = TempPath("history.sqlite") + "/no.sqlite"; // under a file
+    form->SetHistory(blocked);
+    const auto before = FileBytes(file);
+    StartReading();
+    ASSERT_TRUE(WaitReadingEnds());
+    ASSERT_EQ(prompt.Shown.size(), 3u);
+    EXPECT_EQ(prompt.Shown[1].Text, "Закончено чтение архива");
+    EXPECT_EQ(prompt.Shown[2].Caption, "Предупреждение");
+    EXPECT_THAT(prompt.Shown[2].Text, ::testing::StartsWith("История не записана: "));
+    EXPECT_NE(FileBytes(file), before); // the 7 new records are merged all the same
     EXPECT_TRUE(CommandsEnabled(*form));
 }
 

@@ -45,7 +45,8 @@ Finished Finish(ChildProcess& child) {
 
 std::vector<std::string> ReadArgs(const std::string& port, const std::string& file,
                                   std::vector<std::string> extra = {}) {
-    std::vector<std::string> args{KVE17CTL_PATH, "read", "--port", port, "--device", "2"};
+    std::vector<std::string> args{KVE17CTL_PATH, "read", "--port",      port,
+                                  "--device",    "2",    "--no-history"};
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(file);
     return args;
@@ -203,7 +204,6 @@ TEST_F(CtlFullDisk, SaveAfterTheReadingFailsAndKeepsTheFile) {
     EXPECT_EQ(FileBytes(file), fresh);
     EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"a.dat"});
 }
-
 
 // --- A reading stopped by a signal: the port released for the next program, the file unchanged,
 // and the program ends as the signal ends it.

@@ -42,6 +42,8 @@ protected:
     std::string folder = dir.File("line");
 
     Finished Run(std::vector<std::string> args) {
+        if (args.front() == "read")
+            args.push_back("--no-history"); // these tests are about the line, not the history
         args.insert(args.begin(), KVE17CTL_PATH);
         ChildProcess ctl(args);
         Finished f;
@@ -161,7 +163,7 @@ TEST_F(LineCtl, APortLostInTheMiddleStopsTheLineAndLeavesTheFilesAsTheyWere) {
     const std::string device = first->substr(first->find(' ') + 1);
 
     ChildProcess ctl({KVE17CTL_PATH, "read", "--port", device, "--device", "2-3", "--dir", folder,
-                      "--trace", "--delay-tx", "30"});
+                      "--trace", "--delay-tx", "30", "--no-history"});
     ASSERT_TRUE(ctl.WaitForErr(" TX 02 43 00 04 ", Patience)) << ctl.err;
     simulator.Signal(SIGKILL);
     EXPECT_EQ(simulator.Wait(Patience), 128 + SIGKILL);
@@ -217,7 +219,7 @@ TEST_F(LineCtl, ASecondReaderIsRefusedOrWaitsForTheHeldPort) {
         << gaveUp.Err;
 
     ChildProcess waiting({KVE17CTL_PATH, "read", "--port", Port(), "--device", "2", "--wait", "60",
-                          "--delay-tx", "0", file});
+                          "--delay-tx", "0", "--no-history", file});
     ASSERT_TRUE(waiting.WaitForErr("is held by another reader", Patience)) << waiting.err;
     EXPECT_TRUE(Contents(file) == fresh) << "read while the port was held";
     held.Release();

@@ -47,7 +47,8 @@ protected:
     }
 
     Finished Read(const std::string& port, std::vector<std::string> extra = {}) {
-        std::vector<std::string> args{KVE17CTL_PATH, "read", "--port", port, "--device", "3"};
+        std::vector<std::string> args{KVE17CTL_PATH, "read", "--port",      port,
+                                      "--device",    "3",    "--no-history"};
         args.insert(args.end(), extra.begin(), extra.end());
         args.push_back(file);
         ChildProcess ctl(args);
@@ -91,8 +92,8 @@ TEST_F(NetCtl, ReadingOverTheSimulatorsTcpServerStoresTheLocalReadingsFile) {
 TEST_F(NetCtl, ConnectionCutInTheMiddleFailsAsAHangUpAndKeepsTheFile) {
     std::string tcp;
     StartSim({"--no-pacing", "--tcp", "0"}, &tcp);
-    ChildProcess ctl({KVE17CTL_PATH, "read", "--port", tcp, "--device", "3", "--trace",
-                      "--delay-tx", "30", file});
+    ChildProcess ctl({KVE17CTL_PATH, "read", "--port", tcp, "--device", "3", "--no-history",
+                      "--trace", "--delay-tx", "30", file});
     ASSERT_TRUE(ctl.WaitForErr(" TX 03 43 00 04 ", Patience)) << ctl.err;
     simProcess->Signal(SIGKILL);
     EXPECT_EQ(ctl.Wait(Patience), 1);

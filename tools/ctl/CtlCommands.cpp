@@ -4,6 +4,8 @@
 #include "archive/ArchiveListing.h"
 #include "archive/ArchiveOps.h"
 #include "archive/RecordExport.h"
+#include "history/HistoryConnection.h"
+#include "history/ReadingHistory.h"
 #include "link/Comportclass.h"
 #include "serial/Comport.h"
 #include "serial/PortDirectory.h"
@@ -70,6 +72,33 @@ std::string PlainLine(const std::array<std::string, ColumnCount>& texts) {
     return text;
 }
 
+// The readings succeeded whatever happens here: a history failure is said once, on stderr,
+// and the devices after it are not tried.
+void KeepHistory(const TCtlOptions& options, const std::vector<TDeviceOutcome>& outcomes) {
+    const TReadOptions& read = options.Read;
+    if (read.NoHistory)
+        return;
+    const std::string where = read.History.empty() ? history::DefaultHistoryPath() : read.History;
+    int added = 0;
+    int devices = 0;
+    for (const TDeviceOutcome& o : outcomes) {
+        if (!o.Ok)
+            continue;
+        const auto outcome =
+            history::AppendToHistory(where, {read.Line, read.Port, o.Device, o.File}, o.Reading);
+        if (!outcome.Written) {
+            Fail(outcome.Message);
+            return;
+        }
+        added += outcome.Added;
+        ++devices;
+    }
+    if (devices == 0 || read.Json)
+        return;
+    std::printf("history %s: %d new events\n",
+                history::IsServerLocation(where) ? "server" : where.c_str(), added);
+}
+
 int ReadOver(IComPort& port, const TCtlOptions& options, TConsolePrompt& prompt) {
     const TReadOptions& read = options.Read;
     TComPortClass link(port, prompt);
@@ -83,7 +112,9 @@ int ReadOver(IComPort& port, const TCtlOptions& options, TConsolePrompt& prompt)
     TConsoleView view(stderr, terminal);
     const auto outcomes = ReadTargets(link, prompt, view, TargetsOf(options));
     link.ClosePort();
-    return Summarize(options, outcomes);
+    const int status = Summarize(options, outcomes);
+    KeepHistory(options, outcomes);
+    return status;
 }
 
 // A folder for the files of a whole line, made when missing; the reason when it cannot be.

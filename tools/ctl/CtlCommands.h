@@ -14,5 +14,6 @@ int RunCreate(const TCtlOptions& options);
 int RunRead(const TCtlOptions& options);
 int RunShow(const TCtlOptions& options);
 int RunScan(const TCtlOptions& options);
+int RunHistory(const TCtlOptions& options);
 
 } // namespace kve17::ctl

@@ -70,6 +70,7 @@ TDeviceOutcome ReadTarget(TComPortClass& link, TConsolePrompt& prompt, IReadingV
     out.Ok = result.Started && result.Saved && result.LinkResult == LinkCode::Ok &&
              !prompt.CloseRequested();
     out.Result = out.Ok ? std::string(ReadingDoneText) : FailureText(result, prompt);
+    out.Reading = result;
     return out;
 }
 

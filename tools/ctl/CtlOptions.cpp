@@ -39,7 +39,13 @@ constexpr TCommandText Commands[] = {
      "does not stop the others, and a table of the results ends the reading.\n",
      "Messages go to stderr, a progress line too when it is a terminal; a summary\n"
      "goes to stdout. Exit status 1 when the port, the device or the file failed\n"
-     "(with --dir: when any device failed).\n"},
+     "(with --dir: when any device failed); a history that cannot be written is\n"
+     "reported but fails no reading.\n"},
+    {"history", TCommand::History, "history [OPTIONS]",
+     "list events or readings from the event history", "history [OPTIONS]",
+     "Lists the events of the history, newest first per device (devices by line and\n"
+     "number), or with --readings the log of the readings, newest first.\n",
+     "A date bound leaves out events without a readable date.\n"},
     {"show", TCommand::Show, "show FILE [OPTIONS]", "list the stored records, newest first",
      "show FILE [OPTIONS]",
      "Lists the records of an archive file from the newest to the oldest, up to the\n"
@@ -146,6 +152,30 @@ void DeclareLine(CLI::App& app, TReadOptions& read) {
     cli::AddFlag(app, "--json", "the summary as JSON on stdout", read.Json);
 }
 
+// Where the history lies: a file or a postgresql:// address.
+void DeclareHistoryPlace(CLI::App& app, const std::string& help, std::string& where) {
+    cli::AddValue(app, "--history", "PATH|URL", help, [&](std::string_view v) {
+        if (v.empty())
+            Refuse("--history needs a file or a postgresql:// address");
+        where = v;
+    });
+}
+
+void DeclareHistory(CLI::App& app, TReadOptions& read) {
+    using cli::AddValue;
+    DeclareHistoryPlace(app,
+                        "the event history the new records are added to: a file, or\n"
+                        "postgresql://... (default $XDG_DATA_HOME/kve17/history.sqlite)",
+                        read.History);
+    cli::AddFlag(app, "--no-history", "keep no history of this reading", read.NoHistory);
+    AddValue(app, "--line", "NAME", "the line's lasting name in the history (default: the port)",
+             [&](std::string_view v) {
+                 if (v.empty())
+                     Refuse("--line needs a name");
+                 read.Line = v;
+             });
+}
+
 void DeclareRead(CLI::App& app, TReadOptions& read) {
     DeclarePort(app, read);
     DeclareDevices(app, read, "N|LIST", "device number, 1 to 31; with --dir a list: 1-31, 1,3,7-9");
@@ -156,6 +186,7 @@ void DeclareRead(CLI::App& app, TReadOptions& read) {
                       read.Dir = v;
                   });
     DeclareLine(app, read);
+    DeclareHistory(app, read);
 }
 
 void DeclareScan(CLI::App& app, TReadOptions& read) {
@@ -173,7 +204,8 @@ void DeclareScan(CLI::App& app, TReadOptions& read) {
     DeclareLine(app, read);
 }
 
-void DeclareShow(CLI::App& app, TCtlOptions& options) {
+// The record filter that show and history share.
+void DeclareFilter(CLI::App& app, TCtlOptions& options) {
     using cli::AddValue;
     const auto day = [](const char* name, std::optional<TDay>& bound) {
         return [name, &bound](std::string_view v) {
@@ -196,6 +228,11 @@ void DeclareShow(CLI::App& app, TCtlOptions& options) {
                  options.Filter.Codes.insert(codes->begin(), codes->end());
              });
     cli::AddFlag(app, "--invalid", "records marked invalid only", options.Filter.OnlyInvalid);
+}
+
+void DeclareShow(CLI::App& app, TCtlOptions& options) {
+    using cli::AddValue;
+    DeclareFilter(app, options);
     cli::AddFlag(app, "--csv", "CSV (RFC 4180, UTF-8, CRLF) with a header row", options.Csv);
     AddValue(app, "--separator", ";|,", "the CSV separator (default ',')", [&](std::string_view v) {
         if (v != ";" && v != ",")
@@ -206,6 +243,35 @@ void DeclareShow(CLI::App& app, TCtlOptions& options) {
     cli::AddFlag(app, "--json",
                  "a JSON array of records: number, offset, date, time,\ncode, detail, invalid",
                  options.Json);
+}
+
+void DeclareHistoryQuery(CLI::App& app, TCtlOptions& options) {
+    using cli::AddValue;
+    THistoryQuery& q = options.History;
+    DeclareHistoryPlace(app,
+                        "the history: a file, or postgresql://... (default\n"
+                        "$XDG_DATA_HOME/kve17/history.sqlite)",
+                        q.Where);
+    AddValue(app, "--line", "NAME", "only this line", [&](std::string_view v) { q.Line = v; });
+    AddValue(app, "--device", "N", "only device N, 1 to 31", [&](std::string_view v) {
+        const auto number = cli::Number(v);
+        if (!number || *number < 1 || *number > 31)
+            Refuse("--device must be a device number from 1 to 31");
+        q.Device = static_cast<int>(*number);
+    });
+    DeclareFilter(app, options);
+    cli::AddFlag(app, "--readings", "the reading log instead of the events", q.Readings);
+    cli::AddFlag(app, "--lines", "the lines, their ports and devices instead of the events",
+                 q.Lines);
+    AddValue(app, "--rename-line", "NAME", "give the line NAME the name of --to",
+             [&](std::string_view v) { q.RenameFrom = v; });
+    AddValue(app, "--to", "NEW", "the new name of --rename-line", [&](std::string_view v) {
+        if (v.empty())
+            Refuse("--to needs a name");
+        q.RenameTo = v;
+    });
+    cli::AddFlag(app, "--csv", "comma-separated values with a header row", options.Csv);
+    cli::AddFlag(app, "--json", "a JSON array", options.Json);
 }
 
 // Every option of a command, in the order its help lists them; the operands go to `operands`.
@@ -222,6 +288,9 @@ void Declare(CLI::App& app, TCtlOptions& options, std::vector<std::string>& oper
     case TCommand::Read:
         DeclareRead(app, options.Read);
         break;
+    case TCommand::History:
+        DeclareHistoryQuery(app, options);
+        break;
     case TCommand::Show:
         DeclareShow(app, options);
         break;
@@ -235,8 +304,14 @@ void Declare(CLI::App& app, TCtlOptions& options, std::vector<std::string>& oper
 // The operands and the options a command cannot do without.
 std::string OperandFault(TCtlOptions& options, const std::vector<std::string>& operands) {
     const TReadOptions& read = options.Read;
-    const bool wantsFile =
-        options.Command != TCommand::Ports && options.Command != TCommand::Scan && read.Dir.empty();
+    const bool wantsFile = options.Command != TCommand::Ports &&
+                           options.Command != TCommand::Scan &&
+                           options.Command != TCommand::History && read.Dir.empty();
+    const THistoryQuery& q = options.History;
+    if (q.RenameFrom.empty() != q.RenameTo.empty())
+        return "--rename-line and --to go together";
+    if (q.Readings + q.Lines + !q.RenameFrom.empty() > 1)
+        return "--readings, --lines and --rename-line exclude each other";
     if (options.Command == TCommand::Read && !read.Dir.empty() && !operands.empty())
         return "no FILE with --dir: the files are DIR/device-NN.dat";
     if (operands.size() != (wantsFile ? 1u : 0u))

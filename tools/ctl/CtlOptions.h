@@ -10,7 +10,7 @@
 
 namespace kve17::ctl {
 
-enum class TCommand { Ports, Create, Read, Show, Scan };
+enum class TCommand { Ports, Create, Read, Show, Scan, History };
 
 // The line and the devices of a reading or a scan.
 struct TReadOptions {
@@ -27,6 +27,20 @@ struct TReadOptions {
     bool Json = false;   // the summary as JSON on stdout
     int WaitSeconds = 0; // how long to wait for a port another reader holds
     int TimeoutMs = 0;   // a scan's reply time-out; 0 to fit it to the line speed
+    std::string History; // "" for the default history
+    bool NoHistory = false;
+    std::string Line; // "" for the line of the port
+};
+
+// What `history` lists, and from where.
+struct THistoryQuery {
+    std::string Where; // "" for the default history
+    std::string Line;
+    int Device = 0;         // 0: every device; the records by the options' Filter
+    bool Readings = false;  // the reading log instead of the events
+    bool Lines = false;     // the lines and their devices instead of the events
+    std::string RenameFrom; // --rename-line: the line to rename to RenameTo
+    std::string RenameTo;
 };
 
 struct TCtlOptions {
@@ -42,6 +56,7 @@ struct TCtlOptions {
     bool SeparatorGiven = false;
     TRecordFilter Filter; // show
     TReadOptions Read;
+    THistoryQuery History;
 };
 
 // The parsed command line, or nothing with `error` set to the reason.

@@ -15,12 +15,13 @@ struct TDeviceOutcome {
     std::string File;     // the archive file; "" for a scan
     bool Started = false; // the file opened and the device was asked; a scan: it answered
     TReadingMode Mode = TReadingMode::Fresh;
-    int NewRecords = 0;    // stored by a fresh reading, merged by an incremental one
-    int StoredRecords = 0; // listed in the file afterwards
-    int Code = 0;          // the link's result code; 0 when it succeeded
-    int FailedBlock = 0;   // 1 to 62 when the link failed in a reading
-    bool Ok = false;       // read and saved; for a scan: answered
-    std::string Result;    // in the program's words
+    int NewRecords = 0;     // stored by a fresh reading, merged by an incremental one
+    int StoredRecords = 0;  // listed in the file afterwards
+    int Code = 0;           // the link's result code; 0 when it succeeded
+    int FailedBlock = 0;    // 1 to 62 when the link failed in a reading
+    bool Ok = false;        // read and saved; for a scan: answered
+    std::string Result;     // in the program's words
+    TReadingResult Reading; // as the reading returned it (its new records for the history)
 };
 
 // The reading's table: device, mode, records new, result; and a closing count.

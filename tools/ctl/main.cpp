@@ -20,6 +20,8 @@ int RunCommand(const TCtlOptions& options) {
         return RunCreate(options);
     case TCommand::Read:
         return RunRead(options);
+    case TCommand::History:
+        return RunHistory(options);
     case TCommand::Show:
         return RunShow(options);
     case TCommand::Scan:

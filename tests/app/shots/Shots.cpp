@@ -150,6 +150,10 @@ int main(int argc, char** argv) {
     SaveModal(folder, "message-question.png");
     desktop.Message("Файл с таким именем существует.\nСоздать его заново?", "Создание файла",
                     TMsgIcon::Question, TMsgButtons::YesNo);
+    SaveModal(folder, "message-history.png");
+    desktop.Message("История не записана: база истории /home/op/.local/share/kve17/history.sqlite "
+                    "занята другой программой дольше 5000 мс",
+                    "Предупреждение", TMsgIcon::Warning, TMsgButtons::Ok);
     SaveModal(folder, "file-dialog.png");
     desktop.ChooseFile("Создание файла архива");
     return ok ? 0 : 1;

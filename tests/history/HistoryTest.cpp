@@ -1,0 +1,362 @@
+// The event history on SQLite and on the test PostgreSQL server: real readings joined into a
+// device's history exactly once and in order, also by concurrent collectors; the filters and
+// per-day counts; line names; the schema version; and the failures a reading must survive.
+#include "archive/ArchiveOps.h"
+#include "tests/history/HistoryBackend.h"
+#include "tests/support/ChildProcess.h"
+
+#include <fstream>
+#include <optional>
+#include <thread>
+
+namespace kve17::test {
+namespace {
+
+using history::EHistory;
+using history::THistory;
+using history::THistoryFilter;
+using history::THistoryReading;
+
+constexpr int Address = 2;
+constexpr int InvalidEvent = 4025; // the event the device stored with hour 24
+
+// The device after `shift` new events: event n lies at k = shift + 4000 - n (0 = newest).
+DeviceBytes Device(int shift) {
+    DeviceBytes device = MakeDevice(shift);
+    const int k = shift + 4000 - InvalidEvent;
+    if (k >= 0 && k < SlotCount) {
+        TArchiveRecord r = RecordOf(device, k);
+        r.Hour = 24;
+        SetRecord(device, k, r);
+    }
+    return device;
+}
+
+// What the history must hold for event n.
+TArchiveRecord ExpectedEvent(int n) {
+    TArchiveRecord r = DeviceRecord(0, n - 4000);
+    if (n == InvalidEvent) {
+        r.Code = 0xFF;
+        r.Hour = 24;
+    }
+    return r;
+}
+
+// One archive file of one collector, read for real from a device in memory.
+struct Collector {
+    TArchiveImage image = FreshImage();
+    std::string file;
+
+    THistoryReading Read(int shift) {
+        FakeDevice device;
+        device.Archive = Device(shift);
+        RecordingView view;
+        const TReadingResult result = ReadIntoImage(image, Address - 1, device, view);
+        EXPECT_EQ(result.LinkResult, 0);
+        THistoryReading reading;
+        reading.Port = "/dev/ttyUSB0";
+        reading.Address = Address;
+        reading.File = file;
+        reading.Mode = result.Mode;
+        reading.Records = result.NewRecords;
+        reading.Result = "Закончено чтение архива";
+        return reading;
+    }
+};
+
+class History : public ::testing::TestWithParam<Backend> {
+protected:
+    HistoryDatabase database{GetParam()};
+    std::string where;
+
+    void SetUp() override {
+        where = database.Location();
+        if (where.empty())
+            GTEST_SKIP() << "KVE17_TEST_PG names no server (scripts/test.sh starts one)";
+    }
+
+    // Checks that the device's history is events `first` to `last`, each once, in order.
+    void ExpectEvents(THistory& h, int first, int last) {
+        THistoryFilter filter;
+        filter.Address = Address;
+        const auto events = h.Events(filter); // newest first
+        ASSERT_EQ(events.size(), static_cast<std::size_t>(last - first + 1));
+        for (std::size_t i = 0; i < events.size(); ++i) {
+            const int n = last - static_cast<int>(i);
+            const TArchiveRecord want = ExpectedEvent(n);
+            ASSERT_TRUE(SameRecord(events[i].Record, want)) << "event " << n;
+            ASSERT_EQ(events[i].Seq, n - first + 1) << "event " << n;
+            ASSERT_EQ(events[i].Invalid, n == InvalidEvent) << "event " << n;
+        }
+    }
+};
+
+TEST_P(History, ReadingsJoinTheDeviceHistoryOnceAndInOrder) {
+    THistory h = THistory::Open(where);
+    Collector a{FreshImage(), "/srv/a.dat"};
+    Collector b{FreshImage(), "/srv/b.dat"};
+    Collector late{FreshImage(), "/srv/late.dat"};
+    const THistoryReading stale = late.Read(0);
+
+    EXPECT_EQ(h.Append(a.Read(0)), 988); // fresh: everything but the end markers
+    EXPECT_EQ(h.Append(a.Read(30)), 30); // incremental, one of them invalid
+    EXPECT_EQ(h.Append(a.Read(30)), 0);  // nothing new on the device
+    EXPECT_EQ(h.Append(b.Read(40)), 10); // re-read fresh into a new file
+    EXPECT_EQ(h.Append(stale), 0);       // read before the others, stored after them
+    ExpectEvents(h, 3013, 4040);
+
+    THistoryFilter filter;
+    filter.Address = Address;
+    const auto log = h.Readings(filter);
+    ASSERT_EQ(log.size(), 5u);
+    const int found[] = {988, 988, 0, 30, 988};
+    const int added[] = {0, 10, 0, 30, 988};
+    for (std::size_t i = 0; i < log.size(); ++i) {
+        EXPECT_EQ(log[i].Found, found[i]) << i;
+        EXPECT_EQ(log[i].Added, added[i]) << i;
+        EXPECT_EQ(log[i].Line, "/dev/ttyUSB0");
+        EXPECT_EQ(log[i].Result, "Закончено чтение архива");
+    }
+    EXPECT_EQ(log[1].File, "/srv/b.dat");
+    EXPECT_EQ(log[1].Mode, "fresh");
+    EXPECT_EQ(log[3].Mode, "incremental");
+    EXPECT_EQ(log[0].At.size(), 20u) << log[0].At; // 2026-12-08T19:55:00Z
+}
+
+TEST_P(History, TenCollectorsOfOneDeviceStoreEveryEventOnce) {
+    THistory(history::OpenHistoryConnection(where)); // the schema, before the rush
+    constexpr int Collectors = 10;
+    std::vector<std::pair<THistoryReading, THistoryReading>> readings;
+    for (int c = 0; c < Collectors; ++c) {
+        Collector collector{FreshImage(), "/srv/" + std::to_string(c) + ".dat"};
+        auto first = collector.Read(0);
+        readings.emplace_back(std::move(first), collector.Read(25));
+    }
+    std::vector<std::string> failures(Collectors);
+    std::vector<int> added(Collectors, 0);
+    std::vector<std::thread> threads;
+    for (int c = 0; c < Collectors; ++c)
+        threads.emplace_back([&, c] {
+            try {
+                THistory h = THistory::Open(where);
+                added[static_cast<std::size_t>(c)] =
+                    h.Append(readings[c].first) + h.Append(readings[c].second);
+            } catch (const EHistory& e) {
+                failures[static_cast<std::size_t>(c)] = e.what();
+            }
+        });
+    for (auto& t : threads)
+        t.join(); // each Append ends within the busy and lock time-outs
+    for (const auto& f : failures)
+        EXPECT_EQ(f, "");
+    int total = 0;
+    for (int a : added)
+        total += a;
+    EXPECT_EQ(total, 4025 - 3013 + 1);
+    THistory h = THistory::Open(where);
+    ExpectEvents(h, 3013, 4025);
+}
+
+TEST_P(History, FiltersAndDayCountsSelectTheRightEvents) {
+    THistory h = THistory::Open(where);
+    THistoryReading reading;
+    reading.Line = "Котельная 2";
+    reading.Port = "/dev/ttyUSB1";
+    reading.Address = 7;
+    reading.Result = "Закончено чтение архива";
+    const TArchiveRecord records[] = {
+        Rec(9, 5, 0, 0, 0, 2, 1, 26),     // 2026-01-02 00:00:00
+        Rec(0xFF, 4, 25, 0, 0, 2, 1, 26), // hour 25: invalid, its day alone
+        Rec(5, 3, 23, 59, 59, 1, 1, 26),  // 2026-01-01 23:59:59
+        Rec(7, 2, 9, 30, 0, 1, 1, 26),    // 2026-01-01 09:30:00
+        Rec(5, 1, 8, 0, 0, 31, 12, 25),   // 2025-12-31 08:00:00
+    };
+    for (const auto& r : records)
+        reading.Records.push_back({0, r, r.Code == 0xFF});
+    ASSERT_EQ(h.Append(reading), 5);
+    reading.Line = "";
+    reading.Address = 8; // another device, another line: never in the results below
+    reading.Port = "/dev/ttyUSB9";
+    ASSERT_EQ(h.Append(reading), 5);
+
+    const auto details = [&](THistoryFilter f) {
+        f.Line = "Котельная 2";
+        std::vector<int> d;
+        for (const auto& e : h.Events(f))
+            d.push_back(e.Record.Detail);
+        return d;
+    };
+    THistoryFilter f;
+    EXPECT_EQ(details(f), (std::vector<int>{5, 4, 3, 2, 1}));
+    f.Since = "2026-01-01";
+    f.Until = "2026-01-01";
+    EXPECT_EQ(details(f), (std::vector<int>{3, 2}));
+    f = {};
+    f.Codes = {5, 9};
+    EXPECT_EQ(details(f), (std::vector<int>{5, 3, 1}));
+    f.Until = "2025-12-31";
+    EXPECT_EQ(details(f), (std::vector<int>{1}));
+    f = {};
+    f.OnlyInvalid = true;
+    EXPECT_EQ(details(f), (std::vector<int>{4}));
+    f = {};
+    f.Offset = 1;
+    f.Limit = 2;
+    EXPECT_EQ(details(f), (std::vector<int>{4, 3}));
+
+    f = {};
+    f.Line = "Котельная 2";
+    EXPECT_EQ(h.CountEvents(f), 5);
+    const auto days = h.DayCounts(f);
+    ASSERT_EQ(days.size(), 3u);
+    EXPECT_EQ(days[0].Day, "2025-12-31");
+    EXPECT_EQ(days[0].Count, 1);
+    EXPECT_EQ(days[1].Day, "2026-01-01");
+    EXPECT_EQ(days[1].Count, 2);
+    EXPECT_EQ(days[2].Day, "2026-01-02");
+    EXPECT_EQ(days[2].Count, 2);
+    f.Codes = {5, 9}; // counted from the events themselves
+    const auto byCode = h.DayCounts(f);
+    ASSERT_EQ(byCode.size(), 3u);
+    EXPECT_EQ(byCode[2].Day, "2026-01-02");
+    EXPECT_EQ(byCode[2].Count, 1);
+    f.Codes.clear();
+    const auto events = h.Events(f);
+    EXPECT_EQ(events[0].Stamp, "2026-01-02 00:00:00");
+    EXPECT_EQ(events[1].Stamp, "2026-01-02");
+
+    f.Since = "2026-02-30";
+    EXPECT_THROW(h.Events(f), EHistory);
+}
+
+TEST_P(History, LinesAreNamedByPortUntilRenamedAndKeepTheirName) {
+    THistory h = THistory::Open(where);
+    Collector c{FreshImage(), "/srv/a.dat"};
+    ASSERT_EQ(h.Append(c.Read(0)), 988);
+    h.RenameLine("/dev/ttyUSB0", "Котельная 2");
+    EXPECT_EQ(h.Append(c.Read(5)), 5); // same port, no name given: the renamed line
+    THistoryReading other = Collector{FreshImage(), "/srv/b.dat"}.Read(0);
+    other.Line = "Насосная";
+    other.Port = "/dev/ttyUSB1";
+    EXPECT_EQ(h.Append(other), 988);
+
+    const auto lines = h.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].Name, "Котельная 2");
+    EXPECT_EQ(lines[0].Port, "/dev/ttyUSB0");
+    EXPECT_EQ(lines[0].Addresses, std::vector<int>{Address});
+    EXPECT_EQ(lines[1].Name, "Насосная");
+    THistoryFilter f;
+    f.Line = "Котельная 2";
+    EXPECT_EQ(h.CountEvents(f), 993);
+
+    EXPECT_THROW(h.RenameLine("Насосная", "Котельная 2"), EHistory);
+    EXPECT_THROW(h.RenameLine("Нет такой", "Другая"), EHistory);
+    EXPECT_EQ(h.Lines()[1].Name, "Насосная");
+}
+
+TEST_P(History, AHistoryOfANewerProgramIsRefused) {
+    { THistory h = THistory::Open(where); }
+    history::OpenHistoryConnection(where)->Execute("UPDATE kve17_schema SET version = 2");
+    try {
+        THistory::Open(where);
+        FAIL() << "opened";
+    } catch (const EHistory& e) {
+        EXPECT_NE(std::string(e.what()).find("более новой версией"), std::string::npos) << e.what();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, History, ::testing::Values(Backend::Sqlite, Backend::Postgres),
+                         BackendName);
+
+// A failure leaves nothing of the reading behind, and says what went wrong.
+void ExpectNothingStored(const std::string& where) {
+    THistory h = THistory::Open(where);
+    EXPECT_EQ(h.CountEvents({}), 0);
+    EXPECT_TRUE(h.Readings({}).empty());
+}
+
+TEST(HistoryFailure, ALockedFileFailsAfterTheBusyTimeOut) {
+    HistoryDatabase database(Backend::Sqlite);
+    const std::string where = database.Location();
+    THistory h(history::OpenHistoryConnection(where, std::chrono::milliseconds(200)));
+    const auto holder = history::OpenHistoryConnection(where);
+    holder->BeginWrite();
+    try {
+        h.Append(Collector{FreshImage(), "a.dat"}.Read(0));
+        FAIL() << "written";
+    } catch (const EHistory& e) {
+        EXPECT_NE(std::string(e.what()).find("занята другой программой дольше 200 мс"),
+                  std::string::npos)
+            << e.what();
+    }
+    // A reader (the viewer) is not held up by the writer.
+    EXPECT_EQ(THistory(history::OpenHistoryConnection(where, std::chrono::milliseconds(200)))
+                  .CountEvents({}),
+              0);
+    holder->Rollback();
+    ExpectNothingStored(where);
+}
+
+// A small private file system filled up where the system allows mounting one, else a file-size
+// limit of the child: either way the reading's events and log entry are all or nothing.
+TEST(HistoryFailure, AFullDiskWritesNothing) {
+    HistoryDatabase database(Backend::Sqlite);
+    const auto folder = database.Dir().Path() / "mnt";
+    std::filesystem::create_directory(folder);
+    const std::string where = (folder / "history.sqlite").string();
+    const std::string failures = RunInChild([&]() -> std::string {
+        const bool mounted = MountPrivateTmpfs(folder.string(), 256 * 1024);
+        std::optional<THistory> h(THistory::Open(where));
+        if (mounted) {
+            std::ofstream filler(folder / "filler", std::ios::binary);
+            const std::string chunk(4096, 'x');
+            while (filler.write(chunk.data(), chunk.size()))
+                filler.flush();
+        } else if (!LimitFileSize(16384)) {
+            return "no full disk";
+        }
+        try {
+            h->Append(Collector{FreshImage(), "a.dat"}.Read(0));
+            return "written";
+        } catch (const EHistory& e) {
+            const std::string text = e.what();
+            if (text.find("нет места") == std::string::npos)
+                return text;
+        }
+        h.reset();
+        std::filesystem::remove(folder / "filler");
+        ExpectNothingStored(where);
+        return ::testing::Test::HasFailure() ? "stored" : "";
+    });
+    EXPECT_EQ(failures, "");
+}
+
+TEST(HistoryFailure, AServerThatIsGoneIsNamed) {
+    try {
+        history::OpenHistoryConnection("postgresql://kve17@/postgres?host=/nonexistent&"
+                                       "connect_timeout=2");
+        FAIL() << "connected";
+    } catch (const EHistory& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("сервер базы истории недоступен: ", 0), 0u)
+            << e.what();
+    }
+    HistoryDatabase database(Backend::Postgres);
+    const std::string where = database.Location();
+    if (where.empty())
+        GTEST_SKIP() << "KVE17_TEST_PG names no server";
+    THistory h = THistory::Open(where + "&application_name=kve17_victim");
+    history::OpenHistoryConnection(where)->Query(
+        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
+        " WHERE application_name = 'kve17_victim'");
+    try {
+        h.Append(Collector{FreshImage(), "a.dat"}.Read(0));
+        FAIL() << "written";
+    } catch (const EHistory& e) {
+        EXPECT_EQ(std::string(e.what()), "связь с сервером базы истории потеряна");
+    }
+    ExpectNothingStored(where);
+}
+
+} // namespace
+} // namespace kve17::test

@@ -1,0 +1,154 @@
+// kve17ctl history: the events or the reading log of the history, as text, CSV or JSON.
+#include "history/History.h"
+#include "tools/ctl/CtlCommands.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+namespace kve17::ctl {
+
+namespace {
+
+using history::THistoryEvent;
+using history::TReadingLogEntry;
+
+// Quoted when it holds a comma, a quote or a line break; quotes doubled inside.
+std::string Csv(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+// "YYYY-MM-DD" of a day of the shared record filter.
+std::string IsoDay(TDay day) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", day / 10000, day / 100 % 100, day % 100);
+    return text;
+}
+
+// The shared record filter as the history's query.
+history::THistoryFilter FilterOf(const TCtlOptions& options) {
+    history::THistoryFilter f;
+    f.Line = options.History.Line;
+    f.Address = options.History.Device;
+    if (options.Filter.Since)
+        f.Since = IsoDay(*options.Filter.Since);
+    if (options.Filter.Until)
+        f.Until = IsoDay(*options.Filter.Until);
+    f.Codes.assign(options.Filter.Codes.begin(), options.Filter.Codes.end());
+    f.OnlyInvalid = options.Filter.OnlyInvalid;
+    return f;
+}
+
+void PrintEvents(const std::vector<THistoryEvent>& events, const TCtlOptions& options) {
+    if (options.Json) {
+        auto array = nlohmann::json::array();
+        for (const auto& e : events)
+            array.push_back({{"line", e.Line},
+                             {"device", e.Address},
+                             {"seq", e.Seq},
+                             {"time", e.Stamp.empty() ? nlohmann::json() : nlohmann::json(e.Stamp)},
+                             {"code", e.Record.Code},
+                             {"detail", e.Record.Detail},
+                             {"invalid", e.Invalid}});
+        std::printf("%s\n", array.dump(1).c_str());
+        return;
+    }
+    if (options.Csv)
+        std::printf("line,device,seq,time,code,detail,invalid\n");
+    for (const auto& e : events) {
+        if (options.Csv)
+            std::printf("%s,%d,%lld,%s,%d,%d,%d\n", Csv(e.Line).c_str(), e.Address,
+                        static_cast<long long>(e.Seq), e.Stamp.c_str(), e.Record.Code,
+                        e.Record.Detail, e.Invalid ? 1 : 0);
+        else
+            std::printf("%s  device %d  %-19s  code %3d  detail %3d%s\n", e.Line.c_str(), e.Address,
+                        e.Stamp.empty() ? "-" : e.Stamp.c_str(), e.Record.Code, e.Record.Detail,
+                        e.Invalid ? "  invalid" : "");
+    }
+}
+
+void PrintReadings(const std::vector<TReadingLogEntry>& log, const TCtlOptions& options) {
+    if (options.Json) {
+        auto array = nlohmann::json::array();
+        for (const auto& r : log)
+            array.push_back({{"at", r.At},
+                             {"line", r.Line},
+                             {"device", r.Address},
+                             {"port", r.Port},
+                             {"file", r.File},
+                             {"mode", r.Mode},
+                             {"found", r.Found},
+                             {"added", r.Added},
+                             {"result", r.Result}});
+        std::printf("%s\n", array.dump(1).c_str());
+        return;
+    }
+    if (options.Csv)
+        std::printf("at,line,device,port,file,mode,found,added,result\n");
+    for (const auto& r : log) {
+        if (options.Csv)
+            std::printf("%s,%s,%d,%s,%s,%s,%d,%d,%s\n", r.At.c_str(), Csv(r.Line).c_str(),
+                        r.Address, Csv(r.Port).c_str(), Csv(r.File).c_str(), r.Mode.c_str(),
+                        r.Found, r.Added, Csv(r.Result).c_str());
+        else
+            std::printf("%s  %s  device %d  %s  %d new, %d added  %s  %s\n", r.At.c_str(),
+                        r.Line.c_str(), r.Address, r.Mode.c_str(), r.Found, r.Added, r.File.c_str(),
+                        r.Result.c_str());
+    }
+}
+
+void PrintLines(const std::vector<history::TLineInfo>& lines, const TCtlOptions& options) {
+    if (options.Json) {
+        auto array = nlohmann::json::array();
+        for (const auto& l : lines)
+            array.push_back({{"line", l.Name}, {"port", l.Port}, {"devices", l.Addresses}});
+        std::printf("%s\n", array.dump(1).c_str());
+        return;
+    }
+    if (options.Csv)
+        std::printf("line,port,devices\n");
+    for (const auto& l : lines) {
+        std::string devices;
+        for (int a : l.Addresses)
+            devices += (devices.empty() ? "" : " ") + std::to_string(a);
+        if (options.Csv)
+            std::printf("%s,%s,%s\n", Csv(l.Name).c_str(), Csv(l.Port).c_str(), devices.c_str());
+        else
+            std::printf("%s  port %s  devices %s\n", l.Name.c_str(), l.Port.c_str(),
+                        devices.c_str());
+    }
+}
+
+} // namespace
+
+int RunHistory(const TCtlOptions& options) {
+    const THistoryQuery& q = options.History;
+    const std::string where = q.Where.empty() ? history::DefaultHistoryPath() : q.Where;
+    try {
+        // Reading a history that is not there makes none.
+        if (!history::IsServerLocation(where) && !std::filesystem::exists(where))
+            throw history::EHistory("истории " + where + " нет");
+        history::THistory h = history::THistory::Open(where);
+        if (!q.RenameFrom.empty()) {
+            h.RenameLine(q.RenameFrom, q.RenameTo);
+            std::printf("line \"%s\" is now \"%s\"\n", q.RenameFrom.c_str(), q.RenameTo.c_str());
+        } else if (q.Lines) {
+            PrintLines(h.Lines(), options);
+        } else if (q.Readings) {
+            PrintReadings(h.Readings(FilterOf(options)), options);
+        } else {
+            PrintEvents(h.Events(FilterOf(options)), options);
+        }
+    } catch (const history::EHistory& e) {
+        std::fprintf(stderr, "kve17ctl: %s\n", e.what());
+        return ExitFailed;
+    }
+    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? ExitOk : ExitFailed;
+}
+
+} // namespace kve17::ctl
