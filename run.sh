@@ -73,7 +73,8 @@ $ctl history --history "$dir/history.sqlite" --readings
 if [ -n "$net_port" ]; then
     echo "Reading device 2 through the device server ($net_port, RFC 2217, 115200 baud)..."
     $ctl create "$dir/device2.dat"
-    $ctl read --port "$net_port" --device 2 --baud 115200 "$dir/device2.dat"
+    $ctl read --port "$net_port" --device 2 --baud 115200 --history "$dir/history.sqlite" \
+        "$dir/device2.dat"
 fi
 echo "The records marked invalid, as JSON:"
 $ctl show --invalid --json "$archive" | head -20

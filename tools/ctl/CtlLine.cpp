@@ -64,8 +64,13 @@ TDeviceOutcome ReadTarget(TComPortClass& link, TConsolePrompt& prompt, IReadingV
     out.Mode = result.Mode;
     out.Code = result.LinkResult;
     out.FailedBlock = result.FailedBlock;
-    out.NewRecords =
-        result.Mode == TReadingMode::Fresh ? result.StoredRecords : result.MergedRecords;
+    // A whole fresh reading writes every slot of the ring; the records it found are the ones
+    // listed, not the empty slots of a young device or those the end markers took. A fresh
+    // reading cut short keeps the blocks it read.
+    const bool whole = result.LinkResult == LinkCode::Ok;
+    out.NewRecords = result.Mode == TReadingMode::Incremental ? result.MergedRecords
+                     : whole ? static_cast<int>(result.NewRecords.size())
+                             : result.StoredRecords;
     out.StoredRecords = result.Started ? ListedRecords(target.File) : 0;
     out.Ok = result.Started && result.Saved && result.LinkResult == LinkCode::Ok &&
              !prompt.CloseRequested();
