@@ -36,6 +36,17 @@ int PollMs(std::optional<Clock::time_point> deadline) {
     return static_cast<int>(std::clamp<long long>(left.count(), 0, 1 << 30));
 }
 
+// Polls `fd` for `events` together with the stop descriptor (poll skips it while it is -1), which
+// catches a stop signal that comes between a caller's check of the flag and the wait. EINTR when
+// that descriptor is readable.
+int PollOrStop(int fd, short events, std::optional<Clock::time_point> deadline, int& ready) {
+    pollfd entries[2] = {{fd, events, 0}, {StopSignalFd(), POLLIN, 0}};
+    ready = ::poll(entries, 2, PollMs(deadline));
+    if (ready < 0)
+        return errno;
+    return (entries[1].revents & POLLIN) != 0 ? EINTR : 0;
+}
+
 // One address: a non-blocking connect that waits no longer than the deadline.
 int ConnectOne(const addrinfo& address, Clock::time_point deadline, int& fd) {
     fd = ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
@@ -47,12 +58,14 @@ int ConnectOne(const addrinfo& address, Clock::time_point deadline, int& fd) {
     if (errno != EINPROGRESS)
         return errno;
     for (;;) {
-        pollfd entry{fd, POLLOUT, 0};
-        const int ready = ::poll(&entry, 1, PollMs(deadline));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready < 0)
-            return errno;
+        if (StopSignal() != 0)
+            return EINTR;
+        int ready = 0;
+        const int waited = PollOrStop(fd, POLLOUT, deadline, ready);
+        if (waited == EINTR && ready < 0)
+            continue; // an interrupted poll: a stop signal is seen at the top
+        if (waited != 0)
+            return waited;
         if (ready == 0)
             return ETIMEDOUT;
         int error = 0;
@@ -87,7 +100,7 @@ int Socket::Connect(const std::string& host, const std::string& service,
         }
         if (fd >= 0)
             ::close(fd);
-        if (Clock::now() >= deadline)
+        if (error == EINTR || Clock::now() >= deadline)
             break;
     }
     ::freeaddrinfo(found);
@@ -138,11 +151,11 @@ int Socket::Wait(short events, std::optional<Clock::time_point> deadline) const 
         // A stop signal ends the wait, as it does on a terminal line.
         if (StopSignal() != 0)
             return EINTR;
-        pollfd entry{fd_, events, 0};
-        const int ready = ::poll(&entry, 1, PollMs(deadline));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        return ready < 0 ? errno : 0;
+        int ready = 0;
+        const int error = PollOrStop(fd_, events, deadline, ready);
+        if (error == EINTR && ready < 0)
+            continue; // an interrupted poll: a stop signal is seen at the top
+        return error;
     }
 }
 

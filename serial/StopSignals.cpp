@@ -1,5 +1,6 @@
 #include "serial/StopSignals.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -10,13 +11,16 @@ namespace kve17 {
 
 namespace {
 
-volatile std::sig_atomic_t received = 0;
+// The reading runs on another thread than the one the handler may interrupt: an atomic makes the
+// signal seen there, and a lock-free one is safe to touch from the handler.
+std::atomic<int> received{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 int pipeEnds[2] = {-1, -1};
 
 // Async-signal-safe work only: a flag and one byte into a non-blocking pipe.
 extern "C" void Record(int signal) {
-    if (received == 0)
-        received = signal;
+    int none = 0;
+    received.compare_exchange_strong(none, signal);
     if (pipeEnds[1] >= 0) {
         const int saved = errno;
         const char byte = 1;
@@ -39,7 +43,7 @@ void InstallStopSignals() {
 }
 
 int StopSignal() {
-    return received;
+    return received.load();
 }
 
 int StopSignalFd() {
@@ -47,7 +51,7 @@ int StopSignalFd() {
 }
 
 void RaiseStopSignal() {
-    const int signal = received;
+    const int signal = received.load();
     if (signal == 0)
         return;
     std::signal(signal, SIG_DFL);

@@ -56,7 +56,9 @@ int WaitFor(int fd, short events, std::optional<Clock::time_point> deadline, sho
     for (;;) {
         if (StopSignal() != 0)
             return EINTR;
-        pollfd entry{fd, events, 0};
+        // The stop descriptor (skipped while it is -1) catches a signal that comes between the
+        // check above and the wait.
+        pollfd entries[2] = {{fd, events, 0}, {StopSignalFd(), POLLIN, 0}};
         timespec limit{};
         if (deadline) {
             const auto left = std::max(Clock::duration::zero(), *deadline - Clock::now());
@@ -64,12 +66,14 @@ int WaitFor(int fd, short events, std::optional<Clock::time_point> deadline, sho
             limit.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
             limit.tv_nsec = static_cast<long>(ns % 1'000'000'000);
         }
-        const int ready = ppoll(&entry, 1, deadline ? &limit : nullptr, nullptr);
+        const int ready = ppoll(entries, 2, deadline ? &limit : nullptr, nullptr);
         if (ready < 0 && errno == EINTR)
             continue; // a stop signal is seen at the top
         if (ready < 0)
             return errno;
-        revents = ready == 0 ? short{0} : entry.revents;
+        if ((entries[1].revents & POLLIN) != 0)
+            return EINTR;
+        revents = ready == 0 ? short{0} : entries[0].revents;
         return 0;
     }
 }

@@ -9,6 +9,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
@@ -29,6 +30,7 @@
 #include <QTextDocument>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <filesystem>
 #include <set>
 #include <sstream>
 
@@ -359,7 +361,23 @@ void TArchiveViewer::CopySelection() {
     QApplication::clipboard()->setText(SelectionText());
 }
 
+bool TArchiveViewer::ArchiveTarget(const QString& path, QString& error) const {
+    const QString viewed = source_->WatchedPath();
+    std::error_code ignored;
+    // Compared as files, so that a link or a second name of the shown archive is caught too.
+    const bool shown = !viewed.isEmpty() && std::filesystem::equivalent(
+                                                QFile::encodeName(path).toStdString(),
+                                                QFile::encodeName(viewed).toStdString(), ignored);
+    if (!shown && QFileInfo(path).suffix().compare(QStringLiteral("dat"), Qt::CaseInsensitive) != 0)
+        return false;
+    error = QStringLiteral("Файл %1 — файл архива, экспорт заменил бы его. Выберите другое имя.")
+                .arg(path);
+    return true;
+}
+
 bool TArchiveViewer::ExportCsv(const QString& path, char separator, QString& error) const {
+    if (ArchiveTarget(path, error))
+        return false;
     std::ostringstream text;
     WriteCsv(text, source_->Rows(), RowsInTableOrder(), separator);
     const std::string bytes = text.str();
@@ -395,11 +413,15 @@ void TArchiveViewer::PrintTo(QPrinter& printer) const {
 }
 
 bool TArchiveViewer::SavePdf(const QString& path, QString& error) const {
+    if (ArchiveTarget(path, error))
+        return false;
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(path);
     PrintTo(printer);
-    if (QFileInfo(path).size() == 0) {
+    // A file that cannot be opened leaves the printer in its error state (an existing file's
+    // size would say nothing).
+    if (printer.printerState() == QPrinter::Error) {
         error = QStringLiteral("Файл %1 не удается записать").arg(path);
         return false;
     }

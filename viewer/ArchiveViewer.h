@@ -39,6 +39,7 @@ public:
     QString SelectionText() const;
     void CopySelection();
     // The rows shown in the table's order, with a header row; false with `error` on failure.
+    // Neither export replaces an archive file: the one shown or any other `.dat`.
     bool ExportCsv(const QString& path, char separator, QString& error) const;
     bool SavePdf(const QString& path, QString& error) const;
     void PrintTo(QPrinter& printer) const;
@@ -68,6 +69,8 @@ public:
     QAction* APdf = nullptr;
 
 private:
+    // True, with `error` set, for a target an export must not replace: an archive file.
+    bool ArchiveTarget(const QString& path, QString& error) const;
     void BuildActions();
     QWidget* BuildFilters();
     void BuildBody();

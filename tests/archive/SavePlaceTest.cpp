@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
+#include <thread>
 
 namespace kve17::test {
 namespace {
@@ -223,7 +224,15 @@ TEST_F(SavePlace, ATemporaryFileLeftByAKilledSaveIsAsPrivateAsTheArchive) {
         ::_exit(0);
     }
     int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds{60};
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            FAIL() << "the saving child did not end within 60 s";
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds{2});
+    }
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "status " << status;
     const auto entries = FolderEntries(folder);
     ASSERT_EQ(entries.size(), 2u);

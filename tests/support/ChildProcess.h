@@ -48,8 +48,12 @@ inline bool RemountReadOnly(const std::string& folder) {
 }
 
 // Runs `body` in a forked child and returns what it returned: by convention the list of its
-// failed checks, empty when all held. A child that dies says so.
-inline std::string RunInChild(const std::function<std::string()>& body) {
+// failed checks, empty when all held. A child that dies says so; one that has not ended within
+// `patience` is killed and says that.
+inline std::string RunInChild(const std::function<std::string()>& body,
+                              std::chrono::milliseconds patience = std::chrono::seconds{60}) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + patience;
     int pipe[2];
     if (::pipe2(pipe, O_CLOEXEC) != 0)
         return "pipe failed";
@@ -74,17 +78,40 @@ inline std::string RunInChild(const std::function<std::string()>& body) {
     }
     ::close(pipe[1]);
     std::string report;
-    char chunk[256];
-    for (ssize_t n; (n = ::read(pipe[0], chunk, sizeof chunk)) != 0;) {
+    bool late = false;
+    for (;;) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd p{pipe[0], POLLIN, 0};
+        const int ready = left > 0 ? ::poll(&p, 1, static_cast<int>(left)) : 0;
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready == 0) {
+            late = true;
+            break;
+        }
+        char chunk[256];
+        const ssize_t n = ready < 0 ? -1 : ::read(pipe[0], chunk, sizeof chunk);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0)
+        if (n <= 0)
             break;
         report.append(chunk, static_cast<std::size_t>(n));
     }
     ::close(pipe[0]);
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    while (!late && ::waitpid(pid, &status, WNOHANG) == 0) {
+        if (Clock::now() > deadline)
+            late = true;
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds{2});
+    }
+    if (late) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        return report + "child did not end within " + std::to_string(patience.count()) +
+               " ms and was killed";
+    }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         report += "child ended abnormally (status " + std::to_string(status) + ")";
     return report;

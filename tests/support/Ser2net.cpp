@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -54,28 +55,47 @@ Ser2net::Ser2net(const std::string& device, const std::string& settings) {
     if (mkdtemp(folder.data()) == nullptr)
         throw std::runtime_error("ser2net: no temporary folder");
     folder_ = folder;
+    try {
+        Start(device, settings);
+    } catch (...) {
+        Stop();
+        throw;
+    }
+}
+
+void Ser2net::Start(const std::string& device, const std::string& settings) {
     rawPort_ = FreeTcpPort();
     rfcPort_ = FreeTcpPort();
     const std::string config = folder_ + "/ser2net.yaml";
+    const std::string log = folder_ + "/ser2net.log";
     std::ofstream(config) << Connection("raw", "", rawPort_, device, settings)
                           << Connection("rfc", "telnet(rfc2217),", rfcPort_, device, settings);
-    process_ =
-        std::make_unique<ChildProcess>(std::vector<std::string>{Program, "-n", "-d", "-c", config});
+    // Its messages go to a file nobody has to drain: a pipe left unread could stop the server.
+    // The shell replaces itself with the server, so the process id stays the server's.
+    process_ = std::make_unique<ChildProcess>(std::vector<std::string>{
+        "/bin/sh", "-c", "exec \"$@\" >\"$0\" 2>&1", log, Program, "-n", "-d", "-c", config});
     const auto deadline = Clock::now() + std::chrono::seconds(10);
     for (;;) {
         const std::set<int> listening = ListeningPorts();
         if (listening.contains(rawPort_) && listening.contains(rfcPort_))
             return;
-        if (Clock::now() > deadline)
-            throw std::runtime_error("ser2net does not listen: " + process_->err);
+        if (Clock::now() > deadline) {
+            std::ifstream file(log);
+            const std::string said{std::istreambuf_iterator<char>(file), {}};
+            throw std::runtime_error("ser2net does not listen: " + said);
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
 
-Ser2net::~Ser2net() {
+void Ser2net::Stop() {
     process_.reset(); // stops it by its process id
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
+}
+
+Ser2net::~Ser2net() {
+    Stop();
 }
 
 } // namespace kve17::test

@@ -26,6 +26,9 @@ public:
     std::string RfcAddress() const { return "rfc2217://127.0.0.1:" + std::to_string(rfcPort_); }
 
 private:
+    void Start(const std::string& device, const std::string& settings);
+    void Stop();
+
     std::string folder_;
     int rawPort_ = 0;
     int rfcPort_ = 0;

@@ -227,5 +227,38 @@ TEST_F(LineCtl, ASecondReaderIsRefusedOrWaitsForTheHeldPort) {
     EXPECT_TRUE(Contents(file) == model::AfterReading(fresh, line.Archive(2)));
 }
 
+// --- A stop signal ends the program as the signal would, without losing what it has to say.
+
+TEST_F(LineCtl, AStoppedLineStillPrintsItsWholeJsonSummaryIntoAPipe) {
+    line.SetDevice(2, sim::MakeArchive(23));
+    line.SetDevice(3, sim::MakeArchive(5));
+    ChildProcess ctl({KVE17CTL_PATH, "read", "--port", Port(), "--device", "2-3", "--dir", folder,
+                      "--json", "--trace", "--delay-tx", "30"});
+    ASSERT_TRUE(ctl.WaitForErr(" TX 02 43 00 04 ", Patience)) << ctl.err;
+    ctl.Signal(SIGTERM);
+    EXPECT_EQ(ctl.Wait(Patience), 128 + SIGTERM) << ctl.err;
+
+    const auto json = nlohmann::json::parse(ctl.out, nullptr, false);
+    ASSERT_FALSE(json.is_discarded()) << "summary lost: '" << ctl.out << "'";
+    EXPECT_EQ(json["ok"], false);
+    ASSERT_EQ(json["devices"].size(), 2u);
+    EXPECT_EQ(json["devices"][0]["result"], "reading stopped; the archive file is unchanged");
+    EXPECT_EQ(json["devices"][1]["result"],
+              "not read: reading stopped; the archive file is unchanged");
+    EXPECT_EQ(ctl.err.find(" TX 03 "), std::string::npos) << "asked a device after the stop";
+}
+
+TEST_F(LineCtl, AStopSignalEndsTheWaitForAHeldPort) {
+    HeldPort held(Port());
+    ChildProcess waiting({KVE17CTL_PATH, "read", "--port", Port(), "--device", "2", "--wait", "60",
+                          dir.File("a.dat")});
+    ASSERT_TRUE(waiting.WaitForErr("is held by another reader", Patience)) << waiting.err;
+    const auto signalled = std::chrono::steady_clock::now();
+    waiting.Signal(SIGTERM);
+    // Well inside the sixty seconds the program was told to wait.
+    EXPECT_EQ(waiting.Wait(30s), 128 + SIGTERM) << waiting.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 30s);
+}
+
 } // namespace
 } // namespace kve17::test

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -222,6 +223,32 @@ TEST_F(Viewer, CopyExportAndPdfHoldTheRowsAsShown) {
     QFile printed(pdf);
     ASSERT_TRUE(printed.open(QIODevice::ReadOnly));
     EXPECT_TRUE(printed.readAll().startsWith("%PDF"));
+}
+
+TEST_F(Viewer, ExportsNeverReplaceAnArchiveAndReportATargetTheyCannotWrite) {
+    ReadEvents(path, 0);
+    Open();
+    const auto archive = FileBytes(path);
+    const QString shown = QString::fromStdString(path);
+    const QString link = temp.filePath("shown.csv");
+    ASSERT_TRUE(QFile::link(shown, link));
+    for (const QString& target : {shown, link, temp.filePath("other.dat")}) {
+        QString error;
+        EXPECT_FALSE(viewer->ExportCsv(target, ';', error)) << target.toStdString();
+        EXPECT_THAT(error.toStdString(), ::testing::HasSubstr("файл архива"));
+        error.clear();
+        EXPECT_FALSE(viewer->SavePdf(target, error)) << target.toStdString();
+        EXPECT_THAT(error.toStdString(), ::testing::HasSubstr("файл архива"));
+    }
+    EXPECT_EQ(FileBytes(path), archive);
+    EXPECT_FALSE(QFile::exists(temp.filePath("other.dat")));
+
+    // A target that exists and has a size, yet cannot be written.
+    const QString folder = temp.filePath("folder.pdf");
+    ASSERT_TRUE(QDir().mkdir(folder));
+    QString error;
+    EXPECT_FALSE(viewer->SavePdf(folder, error));
+    EXPECT_THAT(error.toStdString(), ::testing::HasSubstr("не удается записать"));
 }
 
 } // namespace

@@ -130,7 +130,13 @@ void OpenWhenFree(IComPort& port, std::chrono::seconds wait, std::string_view na
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + wait;
     bool said = false;
+    // A stop signal ends the waiting as it ends any other wait on the port.
+    const auto stopped = [] {
+        if (StopSignal() != 0)
+            throw EComPort(CE_OpenFailed, EINTR);
+    };
     for (;;) {
+        stopped();
         try {
             port.Open();
             return;
@@ -144,6 +150,7 @@ void OpenWhenFree(IComPort& port, std::chrono::seconds wait, std::string_view na
         said = true;
         std::this_thread::sleep_for(
             std::min<Clock::duration>(std::chrono::milliseconds(100), deadline - Clock::now()));
+        stopped();
     }
 }
 

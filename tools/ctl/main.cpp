@@ -5,6 +5,7 @@
 #include "tools/ctl/CtlOptions.h"
 
 #include <cstdio>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -56,7 +57,12 @@ int main(int argc, char** argv) {
         return ExitOk;
     }
     const int status = RunCommand(*options);
-    // Everything is closed by now: end as the signal would have ended the program.
+    // Everything is closed by now: end as the signal would have ended the program. The default
+    // action skips the stdio flush at exit, so the table or summary already printed goes out first.
+    if (kve17::StopSignal() != 0) {
+        std::cout.flush();
+        std::fflush(stdout);
+    }
     kve17::RaiseStopSignal();
     return status;
 }

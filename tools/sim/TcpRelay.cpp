@@ -96,7 +96,10 @@ void TcpRelay::Serve() {
             return;
         if (p[1].revents & POLLIN)
             Accept();
-        if ((p[2].revents & POLLIN) && !Pass(line_, client_))
+        // A line hung up or failed stays ready for poll: the connection ends with it rather than
+        // the thread spinning on it.
+        const bool lineGone = (p[2].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        if (((p[2].revents & POLLIN) && !Pass(line_, client_)) || lineGone)
             Drop();
         if (p[3].revents != 0 && client_ >= 0 && !Pass(client_, line_))
             Drop();
@@ -125,8 +128,10 @@ void TcpRelay::Accept() {
 bool TcpRelay::Pass(int from, int to) {
     std::array<std::uint8_t, 4096> chunk{};
     const ssize_t got = read(from, chunk.data(), chunk.size());
-    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR))
-        return from != client_; // the client has gone; the line never goes
+    if (got == 0 && from == client_)
+        return false; // the client has gone
+    if (got < 0 && errno != EAGAIN && errno != EINTR)
+        return false; // the client, or the line, has failed
     if (got < 0 || to < 0)
         return true;
     const auto giveUp = Clock::now() + StuckClient;

@@ -26,7 +26,7 @@ private:
     void Serve();
     void Accept();
     void Drop();
-    // False when the client has gone.
+    // False when the client has gone or either side has failed.
     bool Pass(int from, int to);
 
     std::string linePath_;
