@@ -316,4 +316,3 @@ TEST(CtlPermission, RefusedPortNamesTheGroupThatOwnsIt) {
 
 } // namespace
 } // namespace kve17::test
-
