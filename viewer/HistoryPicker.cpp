@@ -108,7 +108,9 @@ bool THistoryPicker::RenameLine(const QString& to, QString& error) {
     }
     if (!Fill(error))
         return false;
-    LineBox->setCurrentIndex(LineBox->findText(name, Qt::MatchStartsWith));
+    for (std::size_t i = 0; i < lines_.size(); ++i)
+        if (lines_[i].Name == name.toStdString())
+            LineBox->setCurrentIndex(static_cast<int>(i));
     return true;
 }
 
