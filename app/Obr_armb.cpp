@@ -9,6 +9,7 @@
 #include "serial/ComPort1Settings.h"
 #include "serial/StopSignals.h"
 #include "viewer/ArchiveViewer.h"
+#include "viewer/HistoryPicker.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -110,7 +111,10 @@ void TForm1::BuildActions() {
                               QStringLiteral("Просмотр архива"), ImageList1[ImageViewArchive],
                               QKeySequence(Qt::CTRL | Qt::Key_O));
     connect(AOpenFile, &QAction::triggered, this, &TForm1::CreatFileClick);
+    AViewHistory = MakeAction(this, QStringLiteral("Архив"), QStringLiteral("История событий…"),
+                              QStringLiteral("История событий прибора"), {}, {});
     connect(AViewArchive, &QAction::triggered, this, &TForm1::ViewArchiveClick);
+    connect(AViewHistory, &QAction::triggered, this, &TForm1::ViewHistoryClick);
     connect(APort, &QAction::triggered, this, &TForm1::PortClick);
     connect(AClose, &QAction::triggered, this, &QWidget::close);
 }
@@ -126,6 +130,7 @@ void TForm1::BuildMenu() {
     N1->addAction(APort);
     N3 = menuBar()->addMenu(QStringLiteral("Архив"));
     N3->addAction(AViewArchive);
+    N3->addAction(AViewHistory);
 }
 
 void TForm1::BuildToolBar() {
@@ -255,6 +260,19 @@ void TForm1::KeepHistory(int device, const TReadingResult& result) {
 void TForm1::ViewArchiveClick() {
     if (const auto path = prompt_.ChooseFile("Просмотр архива"))
         OpenViewer(QString::fromStdString(*path));
+}
+
+void TForm1::ViewHistoryClick() {
+    if (!history_) {
+        prompt_.Message("История событий не ведется: она отключена (KVE17_HISTORY=off).", "Ошибка",
+                        TMsgIcon::Error, TMsgButtons::Ok);
+        return;
+    }
+    QString error;
+    if (TArchiveViewer* viewer = OpenHistoryViewer(*history_, this, error))
+        viewer->show();
+    else if (!error.isEmpty())
+        prompt_.Message(error.toStdString(), "Ошибка", TMsgIcon::Error, TMsgButtons::Ok);
 }
 
 TArchiveViewer* TForm1::OpenViewer(const QString& path) {

@@ -73,6 +73,7 @@ public:
     QAction* APort = nullptr;
     QAction* AClose = nullptr;
     QAction* AViewArchive = nullptr;
+    QAction* AViewHistory = nullptr;
     std::array<QIcon, ImageCount> ImageList1;
     QLabel* Label2 = nullptr;
     QComboBox* CBoxUstr = nullptr;
@@ -90,6 +91,7 @@ public:
     void PortClick();
     void Button2Click();
     void ViewArchiveClick();
+    void ViewHistoryClick();
     // Opens a viewer window on an archive file; a file that cannot be shown is refused with a
     // message naming it, and nothing is opened.
     TArchiveViewer* OpenViewer(const QString& path);

@@ -17,12 +17,6 @@ namespace {
 
 constexpr int Century = 2000;
 
-std::optional<TDay> DayOf(const TArchiveRecord& r) {
-    if (r.Day < 1 || r.Day > 31 || r.Month < 1 || r.Month > 12 || r.Year < 1 || r.Year > 99)
-        return std::nullopt;
-    return (Century + r.Year) * 10000 + r.Month * 100 + r.Day;
-}
-
 std::string ValueText(std::uint8_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "%u (0x%02X)", value, value);
@@ -51,13 +45,19 @@ bool InSlotRange(int offset, int from, int to) {
 
 } // namespace
 
+std::optional<TDay> RecordDay(const TArchiveRecord& r) {
+    if (r.Day < 1 || r.Day > 31 || r.Month < 1 || r.Month > 12 || r.Year < 1 || r.Year > 99)
+        return std::nullopt;
+    return (Century + r.Year) * 10000 + r.Month * 100 + r.Day;
+}
+
 std::vector<TRecordRow> ListRows(const TArchiveImage& image) {
     std::vector<TRecordRow> rows;
     const auto listed = ListArchive(image);
     rows.reserve(listed.size());
     int number = 0;
     for (const TListedRecord& record : listed)
-        rows.push_back({++number, record, DayOf(record.Record)});
+        rows.push_back({++number, record, RecordDay(record.Record)});
     return rows;
 }
 

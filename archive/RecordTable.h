@@ -31,6 +31,8 @@ extern const std::array<std::string_view, ColumnCount> ColumnTitles;
 inline constexpr std::string_view InvalidText = "недостоверна";
 
 std::vector<TRecordRow> ListRows(const TArchiveImage& image);
+// The day of a record; nothing when its day, month or year is out of range.
+std::optional<TDay> RecordDay(const TArchiveRecord& record);
 // The texts of a row as the table shows them: "12", "31.12.07", "09:05:00", "200 (0xC8)".
 std::array<std::string, ColumnCount> RowTexts(const TRecordRow& row);
 

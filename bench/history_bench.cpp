@@ -1,6 +1,7 @@
 // The history at scale: one whole fresh reading appended, and listings over a history of one
 // million events of 31 devices (a year and a quarter of about 70 events a day each). On SQLite
 // always; on PostgreSQL when KVE17_BENCH_PG names a server (bench/run.sh starts one).
+#include "bench/HistoryEvents.h"
 #include "history/History.h"
 
 #include <benchmark/benchmark.h>
@@ -12,42 +13,13 @@
 
 using namespace kve17;
 using namespace kve17::history;
+using kve17::bench::ReadingOf;
 
 namespace {
 
 constexpr int Devices = 31;
 constexpr int EventsPerDevice = 32300; // 31 × 32300 ≈ 1,000,000
 constexpr int ReadingRecords = 988;
-constexpr int SecondsApart = 1237;
-
-// Event n of a device: valid, rising time stamps from 1 January 2025.
-TArchiveRecord EventAt(int n) {
-    using namespace std::chrono;
-    const sys_seconds t = sys_days{year{2025} / 1 / 1} + seconds{std::int64_t{n} * SecondsApart};
-    const year_month_day day{floor<days>(t)};
-    const hh_mm_ss time{t - floor<days>(t)};
-    return {static_cast<std::uint8_t>(n % 200),
-            static_cast<std::uint8_t>(n % 7),
-            static_cast<std::uint8_t>(time.seconds().count()),
-            static_cast<std::uint8_t>(time.minutes().count()),
-            static_cast<std::uint8_t>(time.hours().count()),
-            static_cast<std::uint8_t>(static_cast<unsigned>(day.day())),
-            static_cast<std::uint8_t>(static_cast<unsigned>(day.month())),
-            static_cast<std::uint8_t>(static_cast<int>(day.year()) - 2000)};
-}
-
-// A reading that found events first to first + count - 1 new (newest first, as a reading gives).
-THistoryReading ReadingOf(const std::string& line, int address, int first, int count) {
-    THistoryReading reading;
-    reading.Line = line;
-    reading.Port = "/dev/ttyUSB0";
-    reading.Address = address;
-    reading.File = "/srv/archive.dat";
-    reading.Result = "Закончено чтение архива";
-    for (int n = first + count - 1; n >= first; --n)
-        reading.Records.push_back({0, EventAt(n), false});
-    return reading;
-}
 
 std::string Scratch(const std::string& name) {
     return (std::filesystem::temp_directory_path() /

@@ -1,10 +1,13 @@
 // The viewer's speed on a full archive file: opening it with the table and chart drawn, and a
-// filter change. Runs on the offscreen platform unless another one is set.
+// filter change; and opening the 100,000 events of one device's history. Runs on the offscreen
+// platform unless another one is set.
 #include "archive/ArchiveFile.h"
 #include "archive/ArchiveOps.h"
+#include "bench/HistoryEvents.h"
 #include "tests/archive/FakeDevice.h"
 #include "tests/support/QuietOperator.h"
 #include "viewer/ArchiveViewer.h"
+#include "viewer/HistoryPicker.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -64,6 +67,38 @@ void BM_ViewerFilterChange(benchmark::State& state) {
     delete viewer;
 }
 BENCHMARK(BM_ViewerFilterChange)->Unit(benchmark::kMillisecond);
+
+constexpr int HistoryEvents = 100000;
+constexpr int ReadingRecords = 988;
+
+// One device with 100,000 events (about four years) in an SQLite history, filled once.
+std::shared_ptr<history::THistory> LongHistory() {
+    static QTemporaryDir dir;
+    static const auto history = [] {
+        auto h = std::make_shared<history::THistory>(
+            history::THistory::Open(dir.filePath("history.sqlite").toStdString()));
+        for (int first = 0; first < HistoryEvents; first += ReadingRecords)
+            h->Append(bench::ReadingOf("Котельная 2", 7, first,
+                                       std::min(ReadingRecords, HistoryEvents - first)));
+        return h;
+    }();
+    return history;
+}
+
+void BM_HistoryViewerOpenAndDraw(benchmark::State& state) {
+    const auto history = LongHistory();
+    for (auto _ : state) {
+        QString error;
+        TArchiveViewer* viewer = OpenHistoryViewer(history, "Котельная 2", 7, nullptr, error);
+        if (viewer == nullptr)
+            return state.SkipWithError(error.toStdString().c_str());
+        viewer->show();
+        benchmark::DoNotOptimize(viewer->grab());
+        state.counters["rows"] = viewer->Model->rowCount();
+        delete viewer;
+    }
+}
+BENCHMARK(BM_HistoryViewerOpenAndDraw)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -79,7 +79,7 @@ TEST_F(MainWindow, MenuTitlesKeepTheirBlanksAndHints) {
     EXPECT_EQ(form->N1File->actions(), (QList<QAction*>{form->AOpenFile, form->AClose}));
     EXPECT_EQ(form->N1->actions(), (QList<QAction*>{form->APort}));
     EXPECT_EQ(titles[2]->text(), "Архив");
-    EXPECT_EQ(form->N3->actions(), (QList<QAction*>{form->AViewArchive}));
+    EXPECT_EQ(form->N3->actions(), (QList<QAction*>{form->AViewArchive, form->AViewHistory}));
 }
 
 struct ActionRow {
@@ -98,6 +98,7 @@ protected:
         return name == "AOpenFile"      ? form->AOpenFile
                : name == "APort"        ? form->APort
                : name == "AViewArchive" ? form->AViewArchive
+               : name == "AViewHistory" ? form->AViewHistory
                                         : form->AClose;
     }
 };
@@ -133,6 +134,8 @@ INSTANTIATE_TEST_SUITE_P(
                                 QKeySequence()},
                       ActionRow{"AClose", "Файл", "Выход", "", -1,
                                 QKeySequence(Qt::ALT | Qt::Key_X)},
+                      ActionRow{"AViewHistory", "Архив", "История событий…",
+                                "История событий прибора", -1, QKeySequence()},
                       ActionRow{"AViewArchive", "Архив", "Просмотр архива…", "Просмотр архива", 15,
                                 QKeySequence(Qt::CTRL | Qt::Key_O)}),
     [](const auto& info) { return std::string(info.param.Name); });

@@ -1,8 +1,9 @@
 // Pictures of the main window for looking at: idle, with the "Файл" menu open, during a reading
 // of a simulated device (label and progress bar shown); the viewer on the file read (per day, per
-// code, after a second reading with its new records marked, the invalid records); the COM port
-// dialog with a port on a device server chosen, its address as the tool tip. Run under a real X
-// server (xvfb-run) or offscreen; writes PNG files into the folder given.
+// code, after a second reading with its new records marked, the invalid records); the history
+// both readings wrote (the choice of line and device, the device's events); the COM port dialog
+// with a port on a device server chosen, its address as the tool tip. Run under a real X server
+// (xvfb-run) or offscreen; writes PNG files into the folder given.
 #include "app/Application.h"
 #include "app/Obr_armb.h"
 #include "app/QtOperatorPrompt.h"
@@ -10,6 +11,7 @@
 #include "tests/support/ScriptedPrompt.h"
 #include "tools/sim/SimLine.h"
 #include "viewer/ArchiveViewer.h"
+#include "viewer/HistoryPicker.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -73,6 +75,8 @@ int main(int argc, char** argv) {
 
     test::ScriptedPrompt prompt;
     TForm1 form(prompt, ports);
+    const std::string historyFile = temp.filePath("history.sqlite").toStdString();
+    form.SetHistory(historyFile);
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         return 1;
@@ -129,6 +133,28 @@ int main(int argc, char** argv) {
     QTest::qWait(300);
     ok = Save(viewer->grab(), folder, "viewer-invalid.png") && ok;
     viewer->close();
+
+    // The history both readings wrote: the choice of line and device, then the device's events.
+    auto history = std::make_shared<history::THistory>(history::THistory::Open(historyFile));
+    THistoryPicker picker(history, &form);
+    QString error;
+    if (!picker.Fill(error))
+        return 1;
+    picker.show();
+    if (!QTest::qWaitForWindowExposed(&picker))
+        return 1;
+    ok = Save(picker.grab(), folder, "history-picker.png") && ok;
+    picker.close();
+    TArchiveViewer* historyViewer = OpenHistoryViewer(history, picker.ChosenLine().toStdString(),
+                                                      picker.ChosenAddress(), &form, error);
+    if (historyViewer == nullptr)
+        return 1;
+    historyViewer->show();
+    if (!QTest::qWaitForWindowExposed(historyViewer))
+        return 1;
+    QTest::qWait(300);
+    ok = Save(historyViewer->grab(), folder, "history-viewer.png") && ok;
+    historyViewer->close();
 
     ports.AddLink("rfc2217://10.0.0.5:4001", "COM9");
     TFormPort formPort(form.Link, ports);

@@ -1,0 +1,166 @@
+#include "viewer/HistoryPicker.h"
+
+#include "viewer/ArchiveViewer.h"
+#include "viewer/HistorySource.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace kve17 {
+
+namespace {
+
+QString Text(const std::exception& e) {
+    return QString::fromUtf8(e.what());
+}
+
+} // namespace
+
+THistoryPicker::THistoryPicker(std::shared_ptr<history::THistory> history, QWidget* parent)
+    : QDialog(parent), history_(std::move(history)) {
+    setWindowTitle(QStringLiteral("История событий"));
+    LineBox = new QComboBox(this);
+    LineBox->setMinimumContentsLength(24);
+    DeviceBox = new QComboBox(this);
+    RenameButton = new QPushButton(QStringLiteral("Переименовать…"), this);
+    RenameButton->setToolTip(QStringLiteral("Дать линии название, которое хранится в истории"));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("Открыть"));
+    buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Отмена"));
+
+    auto* lineRow = new QHBoxLayout;
+    lineRow->addWidget(LineBox, 1);
+    lineRow->addWidget(RenameButton);
+    auto* form = new QFormLayout(this);
+    form->addRow(QStringLiteral("Линия:"), lineRow);
+    form->addRow(QStringLiteral("Прибор:"), DeviceBox);
+    form->addRow(buttons);
+
+    connect(LineBox, &QComboBox::currentIndexChanged, this, &THistoryPicker::ShowDevices);
+    connect(RenameButton, &QPushButton::clicked, this, &THistoryPicker::RenameClick);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+}
+
+bool THistoryPicker::Fill(QString& error) {
+    try {
+        lines_ = history_->Lines();
+    } catch (const std::exception& e) {
+        error = QStringLiteral("История событий не читается: %1").arg(Text(e));
+        return false;
+    }
+    std::erase_if(lines_, [](const history::TLineInfo& line) { return line.Addresses.empty(); });
+    if (lines_.empty()) {
+        error = QStringLiteral("История событий пуста: ни одно чтение в нее еще не записано.");
+        return false;
+    }
+    const QSignalBlocker block(LineBox);
+    LineBox->clear();
+    for (const history::TLineInfo& line : lines_) {
+        const QString name = QString::fromStdString(line.Name);
+        const QString port = QString::fromStdString(line.Port);
+        LineBox->addItem(
+            name == port || port.isEmpty() ? name : QStringLiteral("%1 (%2)").arg(name, port));
+    }
+    LineBox->setCurrentIndex(0);
+    ShowDevices();
+    return true;
+}
+
+void THistoryPicker::ShowDevices() {
+    DeviceBox->clear();
+    const int index = LineBox->currentIndex();
+    if (index < 0 || index >= static_cast<int>(lines_.size()))
+        return;
+    for (int address : lines_[static_cast<std::size_t>(index)].Addresses)
+        DeviceBox->addItem(QStringLiteral("Прибор %1").arg(address), address);
+}
+
+QString THistoryPicker::ChosenLine() const {
+    const int index = LineBox->currentIndex();
+    if (index < 0 || index >= static_cast<int>(lines_.size()))
+        return {};
+    return QString::fromStdString(lines_[static_cast<std::size_t>(index)].Name);
+}
+
+int THistoryPicker::ChosenAddress() const {
+    return DeviceBox->currentData().toInt();
+}
+
+bool THistoryPicker::RenameLine(const QString& to, QString& error) {
+    const QString from = ChosenLine();
+    const QString name = to.trimmed();
+    if (name.isEmpty()) {
+        error = QStringLiteral("Название линии не может быть пустым.");
+        return false;
+    }
+    try {
+        history_->RenameLine(from.toStdString(), name.toStdString());
+    } catch (const std::exception& e) {
+        error = QStringLiteral("Линию «%1» не удается переименовать: %2").arg(from, Text(e));
+        return false;
+    }
+    if (!Fill(error))
+        return false;
+    for (std::size_t i = 0; i < lines_.size(); ++i)
+        if (lines_[i].Name == name.toStdString())
+            LineBox->setCurrentIndex(static_cast<int>(i));
+    return true;
+}
+
+void THistoryPicker::RenameClick() {
+    bool ok = false;
+    const QString to = QInputDialog::getText(this, QStringLiteral("Переименовать линию"),
+                                             QStringLiteral("Новое название линии:"),
+                                             QLineEdit::Normal, ChosenLine(), &ok);
+    if (!ok || to.trimmed() == ChosenLine())
+        return;
+    QString error;
+    if (!RenameLine(to, error))
+        QMessageBox::warning(this, QStringLiteral("Ошибка"), error);
+}
+
+TArchiveViewer* OpenHistoryViewer(std::shared_ptr<history::THistory> history,
+                                  const std::string& line, int address, QWidget* parent,
+                                  QString& error) {
+    auto source = std::make_unique<THistorySource>(std::move(history), line, address);
+    if (!source->Load(error))
+        return nullptr;
+    auto* viewer = new TArchiveViewer(std::move(source), parent);
+    viewer->setWindowTitle(QStringLiteral("История событий — линия «%1», прибор %2")
+                               .arg(QString::fromStdString(line))
+                               .arg(address));
+    return viewer;
+}
+
+TArchiveViewer* OpenHistoryViewer(const std::string& where, QWidget* parent, QString& error) {
+    const QString place = QString::fromStdString(where);
+    if (!history::IsServerLocation(where) && !QFileInfo::exists(place)) {
+        error = QStringLiteral("История событий не найдена: файла %1 нет. Она появится после "
+                               "первого успешного чтения архива.")
+                    .arg(place);
+        return nullptr;
+    }
+    std::shared_ptr<history::THistory> history;
+    try {
+        history = std::make_shared<history::THistory>(history::THistory::Open(where));
+    } catch (const std::exception& e) {
+        error = QStringLiteral("Историю событий %1 не удается открыть: %2").arg(place, Text(e));
+        return nullptr;
+    }
+    THistoryPicker picker(history, parent);
+    if (!picker.Fill(error))
+        return nullptr;
+    if (picker.exec() != QDialog::Accepted)
+        return nullptr;
+    return OpenHistoryViewer(history, picker.ChosenLine().toStdString(), picker.ChosenAddress(),
+                             parent, error);
+}
+
+} // namespace kve17
