@@ -149,8 +149,8 @@ TEST_F(Collect, EveryLineIsReadPastAFailingDeviceAndAMissingPort) {
     EXPECT_EQ(Events("Котельная 2", "2"), 0);
 
     // Every device read: success; --no-history over the file's history.
-    Write("dir = " + dir.File("only") + "\n[ЦТП 4]\nport = " + station.SlavePath() +
-          "\ndevice = 5\ndelay-tx = 0\n");
+    Write("\xEF\xBB\xBF# saved by Notepad\r\ndir = " + dir.File("only") +
+          "\n[ЦТП 4]\nport = " + station.SlavePath() + "\ndevice = 5\ndelay-tx = 0\n");
     run = Ctl({"collect", "--config", config, "--no-history"});
     EXPECT_EQ(run.Status, 0) << run.Err;
     EXPECT_TRUE(FileHolds(dir.File("only/ЦТП 4/device-05.dat"),

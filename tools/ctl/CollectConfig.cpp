@@ -184,8 +184,12 @@ std::optional<std::vector<TCollectLine>> LoadCollectConfig(const TCtlOptions& co
     std::vector<TCollectLine> lines;
     try {
         std::string text;
-        for (int number = 1; std::getline(in, text); ++number)
+        for (int number = 1; std::getline(in, text); ++number) {
+            // An editor's byte-order mark before the first key is no part of it.
+            if (number == 1 && text.starts_with("\xEF\xBB\xBF"))
+                text.erase(0, 3);
             parser.Line(number, text);
+        }
         if (in.bad())
             parser.Refuse("cannot be read");
         const std::vector<TSection> sections = parser.Finish();
