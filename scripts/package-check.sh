@@ -58,6 +58,16 @@ check "bash completes 'kve17ctl re' to read" bash -c '
     COMP_WORDS=(kve17ctl re); COMP_CWORD=1; COMP_LINE="kve17ctl re"; COMP_POINT=${#COMP_LINE}
     _kve17ctl kve17ctl re kve17ctl
     [ "${COMPREPLY[*]}" = read ]'
+check "bash completes 'kve17ctl collect --con' to --config" bash -c '
+    source /usr/share/bash-completion/bash_completion
+    source /usr/share/bash-completion/completions/kve17ctl
+    COMP_WORDS=(kve17ctl collect --con); COMP_CWORD=2
+    COMP_LINE="kve17ctl collect --con"; COMP_POINT=${#COMP_LINE}
+    _kve17ctl kve17ctl --con collect
+    [ "${COMPREPLY[*]}" = --config ]'
+examples=/usr/share/doc/kve17-archive/examples
+check "the example collection units verify" \
+    systemd-analyze verify "$examples/kve17-collect@.service" "$examples/kve17-collect@.timer"
 check "the simulator's completion loads" bash -c '
     source /usr/share/bash-completion/bash_completion
     source /usr/share/bash-completion/completions/kve17-sim

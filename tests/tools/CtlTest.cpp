@@ -117,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Ctl, EveryCommandHasHelp) {
-    for (const char* command : {"ports", "create", "read", "show", "scan", "history"}) {
+    for (const char* command : {"ports", "create", "read", "show", "scan", "history", "collect"}) {
         const CtlRun run = Exec({command, "--help"});
         EXPECT_EQ(run.Status, 0) << command;
         EXPECT_EQ(run.Out.rfind(std::string("Usage: kve17ctl ") + command, 0), 0u) << command;

@@ -3,6 +3,7 @@
 #include "tests/archive/ArchiveModel.h"
 #include "tests/archive/FakeDevice.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/tools/CtlProcess.h"
 #include "tools/sim/SimLine.h"
 
 #include <csignal>
@@ -21,12 +22,6 @@ using FileArray = std::array<std::uint8_t, 7940>;
 // Eight silent tries and ten bad checksums take about twelve seconds at the program's pace.
 constexpr auto Patience = 90s;
 
-struct Finished {
-    int Status = -1;
-    std::string Out;
-    std::string Err;
-};
-
 FileArray Contents(const std::string& path) {
     const auto bytes = FileBytes(path);
     FileArray a{};
@@ -44,13 +39,7 @@ protected:
     Finished Run(std::vector<std::string> args) {
         if (args.front() == "read")
             args.push_back("--no-history"); // these tests are about the line, not the history
-        args.insert(args.begin(), KVE17CTL_PATH);
-        ChildProcess ctl(args);
-        Finished f;
-        f.Status = ctl.Wait(Patience);
-        f.Out = ctl.out;
-        f.Err = ctl.err;
-        return f;
+        return RunCtl(std::move(args), Patience);
     }
     std::string Port() const { return line.SlavePath(); }
     std::string DeviceFile(int device) const {

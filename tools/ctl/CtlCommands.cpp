@@ -72,46 +72,29 @@ std::string PlainLine(const std::array<std::string, ColumnCount>& texts) {
     return text;
 }
 
-// The readings succeeded whatever happens here: a history failure is said once, on stderr,
-// and the devices after it are not tried.
-void KeepHistory(const TCtlOptions& options, const std::vector<TDeviceOutcome>& outcomes) {
-    const TReadOptions& read = options.Read;
-    if (read.NoHistory)
-        return;
-    const std::string where = read.History.empty() ? history::DefaultHistoryPath() : read.History;
-    int added = 0;
-    int devices = 0;
-    for (const TDeviceOutcome& o : outcomes) {
-        if (!o.Ok)
-            continue;
-        const auto outcome =
-            history::AppendToHistory(where, {read.Line, read.Port, o.Device, o.File}, o.Reading);
-        if (!outcome.Written) {
-            Fail(outcome.Message);
-            return;
-        }
-        added += outcome.Added;
-        ++devices;
-    }
-    if (devices == 0 || read.Json)
-        return;
-    std::printf("history %s: %d new events\n",
-                history::IsServerLocation(where) ? "server" : where.c_str(), added);
-}
-
-int ReadOver(IComPort& port, const TCtlOptions& options, TConsolePrompt& prompt) {
+// Opens the line and reads its targets; the reason when the port does not open.
+std::optional<std::string> ReadTargetsOver(IComPort& port, const TCtlOptions& options,
+                                           TConsolePrompt& prompt,
+                                           std::vector<TDeviceOutcome>& outcomes) {
     const TReadOptions& read = options.Read;
     TComPortClass link(port, prompt);
     ConfigureLink(link, read);
-    if (const auto error = OpenLine(port, link, read)) {
-        if (read.Json)
-            PrintJson(options.Command, read, {}, *error);
-        return ExitFailed;
-    }
+    if (auto error = OpenLine(port, link, read))
+        return error;
     const bool terminal = !read.Trace && ::isatty(STDERR_FILENO) == 1;
     TConsoleView view(stderr, terminal);
-    const auto outcomes = ReadTargets(link, prompt, view, TargetsOf(options));
+    outcomes = ReadTargets(link, prompt, view, TargetsOf(options));
     link.ClosePort();
+    return std::nullopt;
+}
+
+int ReadOver(IComPort& port, const TCtlOptions& options, TConsolePrompt& prompt) {
+    std::vector<TDeviceOutcome> outcomes;
+    if (const auto error = ReadTargetsOver(port, options, prompt, outcomes)) {
+        if (options.Read.Json)
+            PrintJson(options.Command, options.Read, {}, *error);
+        return ExitFailed;
+    }
     const int status = Summarize(options, outcomes);
     KeepHistory(options, outcomes);
     return status;
@@ -149,6 +132,51 @@ template <typename Body> int OverPort(const TCtlOptions& options, Body body) {
 }
 
 } // namespace
+
+// After a history failure the devices after it are not tried.
+void KeepHistory(const TCtlOptions& options, const std::vector<TDeviceOutcome>& outcomes) {
+    const TReadOptions& read = options.Read;
+    if (read.NoHistory)
+        return;
+    const std::string where = read.History.empty() ? history::DefaultHistoryPath() : read.History;
+    int added = 0;
+    int devices = 0;
+    for (const TDeviceOutcome& o : outcomes) {
+        if (!o.Ok)
+            continue;
+        const auto outcome =
+            history::AppendToHistory(where, {read.Line, read.Port, o.Device, o.File}, o.Reading);
+        if (!outcome.Written) {
+            Fail(outcome.Message);
+            return;
+        }
+        added += outcome.Added;
+        ++devices;
+    }
+    if (devices == 0 || read.Json)
+        return;
+    std::printf("history %s: %d new events\n",
+                history::IsServerLocation(where) ? "server" : where.c_str(), added);
+}
+
+TLineReading ReadWholeLine(const TCtlOptions& options) {
+    TLineReading line;
+    line.Error = DirFault(options.Read.Dir);
+    if (!line.Error.empty()) {
+        Fail(line.Error);
+        return line;
+    }
+    TConsolePrompt prompt;
+    try {
+        TComPort port;
+        ConfigurePort(port, options.Read);
+        line.Error = ReadTargetsOver(port, options, prompt, line.Outcomes).value_or("");
+    } catch (const std::exception& e) {
+        line.Error = StopSignal() != 0 ? std::string(StoppedText) : e.what();
+        Fail(line.Error);
+    }
+    return line;
+}
 
 int RunPorts() {
     try {

@@ -15,5 +15,6 @@ int RunRead(const TCtlOptions& options);
 int RunShow(const TCtlOptions& options);
 int RunScan(const TCtlOptions& options);
 int RunHistory(const TCtlOptions& options);
+int RunCollect(const TCtlOptions& options);
 
 } // namespace kve17::ctl

@@ -10,6 +10,7 @@
 #include "tools/ctl/LineReport.h"
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,5 +47,17 @@ struct TReadingTarget {
 std::vector<TDeviceOutcome> ReadTargets(TComPortClass& link, TConsolePrompt& prompt,
                                         TConsoleView& view,
                                         const std::vector<TReadingTarget>& targets);
+
+// A whole line as `read --dir` reads it: the folder made, the port opened, the devices read one
+// after the other. `Error` says why nothing was read ("" when the port served).
+struct TLineReading {
+    std::vector<TDeviceOutcome> Outcomes;
+    std::string Error;
+};
+TLineReading ReadWholeLine(const TCtlOptions& options);
+
+// Adds the successful readings to the history the options name. The readings succeeded
+// whatever happens here: a failure is said once, on stderr.
+void KeepHistory(const TCtlOptions& options, const std::vector<TDeviceOutcome>& outcomes);
 
 } // namespace kve17::ctl

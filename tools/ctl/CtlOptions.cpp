@@ -46,6 +46,15 @@ constexpr TCommandText Commands[] = {
      "Lists the events of the history, newest first per device (devices by line and\n"
      "number), or with --readings the log of the readings, newest first.\n",
      "A date bound leaves out events without a readable date.\n"},
+    {"collect", TCommand::Collect, "collect --config FILE",
+     "read every line and device a configuration lists", "collect --config FILE [OPTIONS]",
+     "Reads the lines of the configuration FILE one after the other, each as a\n"
+     "reading of a whole line does: every listed device into its archive file and\n"
+     "the history. A line whose port fails does not stop the others; a table per line\n"
+     "(or one JSON object) ends the collection. Made for schedulers such as a\n"
+     "systemd timer.\n",
+     "Exit status 0 when every device of every line was read, 1 when any failed, 2\n"
+     "when the configuration is wrong (its file and line named).\n"},
     {"show", TCommand::Show, "show FILE [OPTIONS]", "list the stored records, newest first",
      "show FILE [OPTIONS]",
      "Lists the records of an archive file from the newest to the oldest, up to the\n"
@@ -189,6 +198,21 @@ void DeclareRead(CLI::App& app, TReadOptions& read) {
     DeclareHistory(app, read);
 }
 
+void DeclareCollect(CLI::App& app, TCtlOptions& options) {
+    cli::AddValue(app, "--config", "FILE", "the lines, devices and folders to read",
+                  [&](std::string_view v) {
+                      if (v.empty())
+                          Refuse("--config needs a file");
+                      options.Config = v;
+                  });
+    DeclareHistoryPlace(app,
+                        "the event history: a file, or postgresql://... (default:\n"
+                        "the configuration's, else $XDG_DATA_HOME/kve17/history.sqlite)",
+                        options.Read.History);
+    cli::AddFlag(app, "--no-history", "keep no history of these readings", options.Read.NoHistory);
+    cli::AddFlag(app, "--json", "the summary as JSON on stdout", options.Read.Json);
+}
+
 void DeclareScan(CLI::App& app, TReadOptions& read) {
     DeclarePort(app, read);
     DeclareDevices(app, read, "LIST", "the addresses to ask, e.g. 1-10,12 (default 1-31)");
@@ -297,6 +321,9 @@ void Declare(CLI::App& app, TCtlOptions& options, std::vector<std::string>& oper
     case TCommand::Scan:
         DeclareScan(app, options.Read);
         break;
+    case TCommand::Collect:
+        DeclareCollect(app, options);
+        break;
     }
     cli::AddFlag(app, "-h,--help", "this text", options.Help);
 }
@@ -306,7 +333,8 @@ std::string OperandFault(TCtlOptions& options, const std::vector<std::string>& o
     const TReadOptions& read = options.Read;
     const bool wantsFile = options.Command != TCommand::Ports &&
                            options.Command != TCommand::Scan &&
-                           options.Command != TCommand::History && read.Dir.empty();
+                           options.Command != TCommand::History &&
+                           options.Command != TCommand::Collect && read.Dir.empty();
     const THistoryQuery& q = options.History;
     if (q.RenameFrom.empty() != q.RenameTo.empty())
         return "--rename-line and --to go together";
@@ -324,6 +352,8 @@ std::string OperandFault(TCtlOptions& options, const std::vector<std::string>& o
         if (read.Devices.empty())
             options.Read.Devices = cli::AddressList("--device", "1-31");
     }
+    if (options.Command == TCommand::Collect && options.Config.empty())
+        return "--config is required";
     if (options.Csv && options.Json)
         return "--csv and --json exclude each other";
     if (options.SeparatorGiven && !options.Csv)

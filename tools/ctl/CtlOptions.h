@@ -10,7 +10,7 @@
 
 namespace kve17::ctl {
 
-enum class TCommand { Ports, Create, Read, Show, Scan, History };
+enum class TCommand { Ports, Create, Read, Show, Scan, History, Collect };
 
 // The line and the devices of a reading or a scan.
 struct TReadOptions {
@@ -57,6 +57,7 @@ struct TCtlOptions {
     TRecordFilter Filter; // show
     TReadOptions Read;
     THistoryQuery History;
+    std::string Config; // collect: the configuration file
 };
 
 // The parsed command line, or nothing with `error` set to the reason.

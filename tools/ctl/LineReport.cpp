@@ -64,8 +64,8 @@ void PrintScan(const std::vector<TDeviceOutcome>& outcomes, const TReadOptions& 
                 read.Port.c_str(), read.Baud);
 }
 
-void PrintJson(TCommand command, const TReadOptions& read,
-               const std::vector<TDeviceOutcome>& outcomes, const std::string& error) {
+nlohmann::json SummaryJson(TCommand command, const TReadOptions& read,
+                           const std::vector<TDeviceOutcome>& outcomes, const std::string& error) {
     nlohmann::json devices = nlohmann::json::array();
     for (const TDeviceOutcome& o : outcomes)
         devices.push_back(command == TCommand::Scan ? ScanJson(o) : ReadingJson(o));
@@ -87,8 +87,17 @@ void PrintJson(TCommand command, const TReadOptions& read,
                 answering.push_back(o.Device);
         summary["answering"] = answering;
     }
+    return summary;
+}
+
+void PrintJson(TCommand command, const TReadOptions& read,
+               const std::vector<TDeviceOutcome>& outcomes, const std::string& error) {
+    PrintJsonValue(SummaryJson(command, read, outcomes, error));
+}
+
+void PrintJsonValue(const nlohmann::json& value) {
     // Texts from a device or a file name may hold any byte: never abort on one.
-    const std::string text = summary.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+    const std::string text = value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
     std::printf("%s\n", text.c_str());
 }
 

@@ -27,6 +27,8 @@ int RunCommand(const TCtlOptions& options) {
         return RunShow(options);
     case TCommand::Scan:
         return RunScan(options);
+    case TCommand::Collect:
+        return RunCollect(options);
     }
     return ExitUsage;
 }

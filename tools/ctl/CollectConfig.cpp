@@ -1,0 +1,213 @@
+#include "tools/ctl/CollectConfig.h"
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string_view>
+
+namespace kve17::ctl {
+
+namespace {
+
+// The keys take the values of `read`'s options of the same name.
+constexpr std::array<std::string_view, 6> LineSettings = {"baud",     "parity", "stop",
+                                                          "delay-tx", "echo",   "wait"};
+
+struct TSection {
+    std::string Name;
+    int At = 0; // its header's line; 0 for the keys before the first line
+    std::vector<std::pair<std::string, std::string>> Keys;
+    std::optional<bool> Echo;
+};
+
+class EConfig : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+std::string_view Trim(std::string_view text) {
+    const auto first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+bool Known(std::string_view key, bool global) {
+    if (std::find(LineSettings.begin(), LineSettings.end(), key) != LineSettings.end() ||
+        key == "dir")
+        return true;
+    return global ? key == "history" : key == "port" || key == "device";
+}
+
+// A value checked by `read`'s own option, its fault said with the key's name.
+void CheckValue(const std::string& key, const std::string& value) {
+    std::string error;
+    if (ParseCommandLine({"read", "--port", "p", "--device", "1", "--dir", "d", "--" + key, value},
+                         error))
+        return;
+    if (const auto at = error.find("--" + key); at != std::string::npos)
+        error.erase(at, 2);
+    throw EConfig(error);
+}
+
+// Folders, history files and device paths; not port names, network addresses or `off`.
+bool IsPath(std::string_view key, const std::string& value) {
+    if (value.find("://") != std::string::npos)
+        return false;
+    return key == "dir" || (key == "history" && value != "off") ||
+           (key == "port" && value.find('/') != std::string::npos);
+}
+
+class TParser {
+public:
+    TParser(std::string path, std::filesystem::path base) : Path(std::move(path)), Base(base) {}
+
+    void Line(int number, std::string_view text) {
+        At = number;
+        text = Trim(text);
+        if (text.empty() || text.front() == '#' || text.front() == ';')
+            return;
+        if (text.front() == '[')
+            return Section(text);
+        const auto equals = text.find('=');
+        if (equals == std::string_view::npos)
+            Refuse("expected [LINE NAME] or KEY = VALUE");
+        Key(std::string(Trim(text.substr(0, equals))), std::string(Trim(text.substr(equals + 1))));
+    }
+
+    std::vector<TSection> Finish() {
+        if (Sections.size() == 1) {
+            At = 0;
+            Refuse("no line is listed: add a [LINE NAME] section with port and device");
+        }
+        return std::move(Sections);
+    }
+
+    [[noreturn]] void Refuse(const std::string& why) const { RefuseAt(At, why); }
+    [[noreturn]] void RefuseAt(int at, const std::string& why) const {
+        throw EConfig(Path + (at > 0 ? ":" + std::to_string(at) : "") + ": " + why);
+    }
+
+    std::string Path;
+    std::filesystem::path Base; // relative folders and files are taken from here
+
+private:
+    void Section(std::string_view text) {
+        if (text.back() != ']')
+            Refuse("a line's section is written [NAME]");
+        const std::string name(Trim(text.substr(1, text.size() - 2)));
+        if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+            Refuse("a line's name must not be empty, '.', '..' or hold '/'");
+        for (const TSection& s : Sections)
+            if (s.Name == name && s.At > 0)
+                Refuse("line '" + name + "' is listed twice");
+        Sections.push_back({name, At, {}, {}});
+    }
+
+    void Key(const std::string& key, std::string value) {
+        TSection& section = Sections.back();
+        if (!Known(key, section.At == 0))
+            Refuse("unknown key '" + key + "'" + (section.At == 0 ? " before the first line" : ""));
+        if (value.empty())
+            Refuse(key + " needs a value");
+        for (const auto& [k, v] : section.Keys)
+            if (k == key)
+                Refuse(key + " is given twice");
+        if (key == "echo" && value != "yes" && value != "no")
+            Refuse("echo must be yes or no");
+        if (IsPath(key, value))
+            value = (Base / value).lexically_normal().string();
+        try {
+            if (key == "echo")
+                section.Echo = value == "yes";
+            else if (key != "history" || value != "off")
+                CheckValue(key, value);
+        } catch (const EConfig& e) {
+            Refuse(e.what());
+        }
+        section.Keys.emplace_back(key, value);
+    }
+
+    int At = 0;
+    std::vector<TSection> Sections{TSection{}};
+};
+
+std::optional<std::string> ValueOf(const TSection& section, std::string_view key) {
+    for (const auto& [k, v] : section.Keys)
+        if (k == key)
+            return v;
+    return std::nullopt;
+}
+
+// The `read` command line of one line: the common settings first, its own after them.
+std::vector<std::string> ReadArguments(const TSection& global, const TSection& line,
+                                       const TCtlOptions& command, const TParser& parser) {
+    const auto port = ValueOf(line, "port");
+    const auto device = ValueOf(line, "device");
+    if (!port || !device)
+        parser.RefuseAt(line.At, "line '" + line.Name + "' needs port and device");
+    std::string dir = ValueOf(line, "dir").value_or("");
+    if (dir.empty() && ValueOf(global, "dir"))
+        dir = (std::filesystem::path(*ValueOf(global, "dir")) / line.Name).string();
+    if (dir.empty())
+        parser.RefuseAt(line.At,
+                        "line '" + line.Name + "' needs a dir, or a dir before the first line");
+    std::vector<std::string> args = {"read",  "--port", *port,    "--device", *device,
+                                     "--dir", dir,      "--line", line.Name};
+    for (const TSection* section : {&global, &line})
+        for (const auto& [key, value] : section->Keys)
+            if (std::find(LineSettings.begin(), LineSettings.end(), key) != LineSettings.end() &&
+                key != "echo")
+                args.insert(args.end(), {"--" + key, value});
+    const std::string history = ValueOf(global, "history").value_or("");
+    if (command.Read.NoHistory || (command.Read.History.empty() && history == "off"))
+        args.emplace_back("--no-history");
+    else if (!command.Read.History.empty() || !history.empty())
+        args.insert(args.end(),
+                    {"--history", command.Read.History.empty() ? history : command.Read.History});
+    return args;
+}
+
+} // namespace
+
+std::optional<std::vector<TCollectLine>> LoadCollectConfig(const TCtlOptions& command,
+                                                           std::string& error) {
+    const std::string& path = command.Config;
+    std::ifstream in(path);
+    if (!in) {
+        error = path + ": cannot be read";
+        return std::nullopt;
+    }
+    TParser parser(path, std::filesystem::absolute(path).parent_path());
+    std::vector<TCollectLine> lines;
+    try {
+        std::string text;
+        for (int number = 1; std::getline(in, text); ++number) {
+            // An editor's byte-order mark before the first key is no part of it.
+            if (number == 1 && text.starts_with("\xEF\xBB\xBF"))
+                text.erase(0, 3);
+            parser.Line(number, text);
+        }
+        if (in.bad())
+            parser.Refuse("cannot be read");
+        const std::vector<TSection> sections = parser.Finish();
+        for (std::size_t i = 1; i < sections.size(); ++i) {
+            const TSection& s = sections[i];
+            const auto args = ReadArguments(sections.front(), s, command, parser);
+            auto options = ParseCommandLine(args, error);
+            if (!options)
+                parser.RefuseAt(s.At, error);
+            options->Read.Echo = s.Echo.value_or(sections.front().Echo.value_or(false));
+            options->Read.Json = command.Read.Json;
+            lines.push_back({s.Name, std::move(*options)});
+        }
+    } catch (const EConfig& e) {
+        error = e.what();
+        return std::nullopt;
+    }
+    return lines;
+}
+
+} // namespace kve17::ctl

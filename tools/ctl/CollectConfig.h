@@ -1,0 +1,32 @@
+// The configuration of `collect`: a small text file of lines, each with its port, settings,
+// devices and archive folder, turned into the `read --dir` command line of each.
+//
+//   history = /var/lib/kve17/history.sqlite   # or postgresql://..., or off
+//   dir = /var/lib/kve17                      # each line's files in DIR/NAME
+//   baud = 9600                               # settings here hold for every line
+//
+//   [Котельная 2]
+//   port = /dev/ttyUSB0
+//   device = 1-5,7
+//   wait = 30
+#pragma once
+
+#include "tools/ctl/CtlOptions.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kve17::ctl {
+
+struct TCollectLine {
+    std::string Name;    // the section's name; the line's name in the history
+    TCtlOptions Options; // as `read` would have parsed them
+};
+
+// The lines in file order. `command` gives --json and a --history or --no-history that overrides
+// the file's. On a fault, nothing with `error` naming the file, its line and the key.
+std::optional<std::vector<TCollectLine>> LoadCollectConfig(const TCtlOptions& command,
+                                                           std::string& error);
+
+} // namespace kve17::ctl
