@@ -30,7 +30,9 @@ constexpr auto Patience = 10s;
 // Hands the next modal window of type T to `act`, from the event loop. A window that does not come
 // in time, or stays up after its step, fails the test and is closed, so that the run goes on.
 template <typename T> void WhenModal(std::function<void(T&)> act) {
-    auto* poll = new QTimer;
+    // Owned by the application: a timer whose deletion is still pending when the test ends goes
+    // with it rather than leaking.
+    auto* poll = new QTimer(QCoreApplication::instance());
     auto deadline = std::chrono::steady_clock::now() + Patience;
     QObject::connect(
         poll, &QTimer::timeout,
