@@ -89,7 +89,7 @@ TEST_F(Collect, EveryLineIsReadPastAFailingDeviceAndAMissingPort) {
     const std::regex table("line Котельная 2 on " + boiler.SlavePath() +
                            "\n"
                            "device  mode         new  result\n"
-                           "     1  fresh         992  Закончено чтение архива\n"
+                           "     1  fresh         988  Закончено чтение архива\n"
                            "     2  fresh           0  устройство 2 .* ошибка контрольной суммы\n"
                            "1 of 2 devices read\n"
                            "history .*h.sqlite: 988 new events\n"
@@ -98,7 +98,7 @@ TEST_F(Collect, EveryLineIsReadPastAFailingDeviceAndAMissingPort) {
                            station.SlavePath() +
                            "\n"
                            "device  mode         new  result\n"
-                           "     5  fresh         992  Закончено чтение архива\n"
+                           "     5  fresh         988  Закончено чтение архива\n"
                            "1 of 1 devices read\n"
                            "history .*h.sqlite: 988 new events\n"
                            "\n"
