@@ -49,11 +49,11 @@ bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
     return true;
 }
 
-// Writes the whole content from the file's start.
-bool WriteAllAt(int fd, std::span<const std::uint8_t> bytes) {
+// Moves the whole of `bytes` from the file's start with `call` (pread or pwrite).
+template <typename Bytes, typename Call> bool WholeAt(int fd, Bytes bytes, Call call) {
     off_t at = 0;
     while (!bytes.empty()) {
-        const ssize_t n = ::pwrite(fd, bytes.data(), bytes.size(), at);
+        const ssize_t n = call(fd, bytes.data(), bytes.size(), at);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -62,6 +62,11 @@ bool WriteAllAt(int fd, std::span<const std::uint8_t> bytes) {
         at += n;
     }
     return true;
+}
+
+// Writes the whole content from the file's start.
+bool WriteAllAt(int fd, std::span<const std::uint8_t> bytes) {
+    return WholeAt(fd, bytes, ::pwrite);
 }
 
 // Overwrites the file itself, for when no new file can take its place. A failure part way puts
@@ -76,17 +81,7 @@ bool WriteInPlace(int fd, std::span<const std::uint8_t> bytes, std::span<const s
 }
 
 bool ReadAll(int fd, std::span<std::uint8_t> bytes) {
-    off_t at = 0;
-    while (!bytes.empty()) {
-        const ssize_t n = ::pread(fd, bytes.data(), bytes.size(), at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes = bytes.subspan(static_cast<std::size_t>(n));
-        at += n;
-    }
-    return true;
+    return WholeAt(fd, bytes, ::pread);
 }
 
 using TKept = TArchiveFile::TKept;
