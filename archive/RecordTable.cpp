@@ -17,19 +17,6 @@ namespace {
 
 constexpr int Century = 2000;
 
-std::string ValueText(std::uint8_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u (0x%02X)", value, value);
-    return text;
-}
-
-std::string Lower(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower;
-}
-
 std::optional<int> Number(std::string_view text) {
     int value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -43,7 +30,24 @@ bool InSlotRange(int offset, int from, int to) {
     return from <= to ? offset >= from && offset < to : offset >= from || offset < to;
 }
 
+std::string Lower(std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower;
+}
+
 } // namespace
+
+std::string ValueText(std::uint8_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u (0x%02X)", value, value);
+    return text;
+}
+
+bool ContainsText(std::string_view text, std::string_view wanted) {
+    return Lower(text).find(Lower(wanted)) != std::string::npos;
+}
 
 std::optional<TDay> RecordDay(const TArchiveRecord& r) {
     if (r.Day < 1 || r.Day > 31 || r.Month < 1 || r.Month > 12 || r.Year < 1 || r.Year > 99)
@@ -85,11 +89,9 @@ bool Passes(const TRecordRow& row, const TRecordFilter& filter) {
         return false;
     if (filter.Text.empty())
         return true;
-    const std::string wanted = Lower(filter.Text);
     const auto texts = RowTexts(row);
-    return std::any_of(texts.begin(), texts.end(), [&](const std::string& text) {
-        return Lower(text).find(wanted) != std::string::npos;
-    });
+    return std::any_of(texts.begin(), texts.end(),
+                       [&](const std::string& text) { return ContainsText(text, filter.Text); });
 }
 
 std::vector<int> FilterRows(const std::vector<TRecordRow>& rows, const TRecordFilter& filter) {

@@ -35,6 +35,10 @@ std::vector<TRecordRow> ListRows(const TArchiveImage& image);
 std::optional<TDay> RecordDay(const TArchiveRecord& record);
 // The texts of a row as the table shows them: "12", "31.12.07", "09:05:00", "200 (0xC8)".
 std::array<std::string, ColumnCount> RowTexts(const TRecordRow& row);
+// A code or detail as its column shows it: "200 (0xC8)".
+std::string ValueText(std::uint8_t value);
+// True when `wanted` is found in `text`; ASCII letters match either case.
+bool ContainsText(std::string_view text, std::string_view wanted);
 
 struct TRecordFilter {
     std::optional<TDay> Since; // inclusive
@@ -44,6 +48,7 @@ struct TRecordFilter {
     std::string Text; // found in any column's text; ASCII letters match either case
 
     bool Empty() const { return !Since && !Until && Codes.empty() && !OnlyInvalid && Text.empty(); }
+    bool operator==(const TRecordFilter&) const = default;
 };
 
 // A record without a day passes no date bound.

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <map>
 
 namespace kve17::history {
@@ -54,6 +55,52 @@ std::string NextDay(const std::string& day) {
     return text;
 }
 
+// A column's value as at least two digits, as the record table writes it.
+std::string TwoDigits(const std::string& column) {
+    return "(CASE WHEN " + column + " < 10 THEN '0' ELSE '' END || " + column + ")";
+}
+
+// The condition that `text` is found in one of an event's column texts (see RowTexts): the
+// number, date and time by LIKE on texts built as the table builds them, the code, detail and
+// state by the values whose text holds it.
+std::string TextCondition(const THistoryFilter& f,
+                          const std::function<std::string(TValue)>& param) {
+    std::string pattern = "%";
+    for (const char c : f.Text) {
+        if (c == '%' || c == '_' || c == '\\')
+            pattern += '\\';
+        pattern += c;
+    }
+    pattern += '%';
+    const std::string like = " LIKE " + param(pattern) + " ESCAPE '\\'";
+    const std::string newest =
+        f.UpToSeq > 0 ? param(f.UpToSeq)
+                      : "(SELECT max(s.seq) FROM events s WHERE s.device_id = e.device_id)";
+    std::vector<std::string> any = {"CAST((" + newest + " - e.seq + 1) AS TEXT)" + like,
+                                    TwoDigits("e.day") + " || '.' || " + TwoDigits("e.month") +
+                                        " || '.' || " + TwoDigits("e.year") + like,
+                                    TwoDigits("e.hour") + " || ':' || " + TwoDigits("e.minute") +
+                                        " || ':' || " + TwoDigits("e.second") + like};
+    for (const char* column : {"e.code", "e.detail"}) {
+        std::string values;
+        int count = 0;
+        for (int value = 0; value <= 0xFF; ++value)
+            if (ContainsText(ValueText(static_cast<std::uint8_t>(value)), f.Text)) {
+                values += (count++ ? ", " : "") + std::to_string(value);
+            }
+        if (count == 0x100)
+            return "1=1";
+        if (count > 0)
+            any.push_back(std::string(column) + " IN (" + values + ")");
+    }
+    if (ContainsText(InvalidText, f.Text))
+        any.push_back("e.invalid = 1");
+    std::string condition;
+    for (const std::string& one : any)
+        condition += (condition.empty() ? "(" : " OR ") + one;
+    return condition + ")";
+}
+
 // The WHERE clause of a filter over events e, devices d and lines l, with its parameters.
 std::string EventConditions(const THistoryFilter& f, TParams& params, const char* stamp) {
     std::string where = " WHERE 1=1";
@@ -79,7 +126,41 @@ std::string EventConditions(const THistoryFilter& f, TParams& params, const char
     }
     if (f.OnlyInvalid)
         where += " AND e.invalid = 1";
+    if (f.UpToSeq > 0)
+        where += " AND e.seq <= " + param(f.UpToSeq);
+    if (!f.Text.empty())
+        where += " AND " + TextCondition(f, param);
     return where;
+}
+
+// Each device by itself, in the order of the column; equal keys newest first, as in a table
+// sorted by that column.
+std::string Order(const THistoryFilter& f) {
+    const std::string dir = f.Descending ? " DESC" : "";
+    const std::string day =
+        "CASE WHEN e.stamp IS NULL THEN 0 ELSE e.year * 10000 + e.month * 100 + e.day END" + dir;
+    const std::string time = "e.hour" + dir + ", e.minute" + dir + ", e.second" + dir;
+    std::string keys;
+    switch (f.OrderBy) {
+    case ColDate:
+        keys = day + ", " + time + ", ";
+        break;
+    case ColTime:
+        keys = time + ", " + day + ", ";
+        break;
+    case ColCode:
+        keys = "e.code" + dir + ", ";
+        break;
+    case ColDetail:
+        keys = "e.detail" + dir + ", ";
+        break;
+    case ColState:
+        keys = "e.invalid" + dir + ", ";
+        break;
+    default:
+        return std::string(" ORDER BY l.name, d.address, e.seq") + (f.Descending ? "" : " DESC");
+    }
+    return " ORDER BY l.name, d.address, " + keys + "e.seq DESC";
 }
 
 std::string Page(const THistoryFilter& f) {
@@ -284,14 +365,13 @@ std::vector<TLineInfo> THistory::Lines() {
 std::vector<THistoryEvent> THistory::Events(const THistoryFilter& filter) {
     TParams params;
     const std::string where = EventConditions(filter, params, "e.stamp");
-    const auto rows =
-        db_->Query(std::string("SELECT l.name, d.address, e.seq, e.stamp, "
-                               "e.invalid, ") +
-                       EventColumns +
-                       " FROM events e JOIN devices d ON d.id = e.device_id"
-                       " JOIN lines l ON l.id = d.line_id" +
-                       where + " ORDER BY l.name, d.address, e.seq DESC" + Page(filter),
-                   params);
+    const auto rows = db_->Query(std::string("SELECT l.name, d.address, e.seq, e.stamp, "
+                                             "e.invalid, ") +
+                                     EventColumns +
+                                     " FROM events e JOIN devices d ON d.id = e.device_id"
+                                     " JOIN lines l ON l.id = d.line_id" +
+                                     where + Order(filter) + Page(filter),
+                                 params);
     std::vector<THistoryEvent> events;
     events.reserve(rows.size());
     for (const TRow& row : rows)
@@ -309,10 +389,43 @@ std::int64_t THistory::CountEvents(const THistoryFilter& filter) {
                           params)[0][0]);
 }
 
+THistorySummary THistory::Summary(const THistoryFilter& filter) {
+    TParams params;
+    const std::string where = EventConditions(filter, params, "e.stamp");
+    const TRow row = db_->Query("SELECT count(*), sum(e.invalid), min(e.stamp), max(e.stamp)"
+                                " FROM events e JOIN devices d ON d.id = e.device_id"
+                                " JOIN lines l ON l.id = d.line_id" +
+                                    where,
+                                params)[0];
+    return {Int(row[0]), Int(row[1]), Text(row[2]).substr(0, 10), Text(row[3]).substr(0, 10)};
+}
+
+std::vector<TCodeCount> THistory::CodeCounts(const THistoryFilter& filter) {
+    TParams params;
+    const std::string where = EventConditions(filter, params, "e.stamp");
+    const auto rows = db_->Query("SELECT e.code, count(*) FROM events e"
+                                 " JOIN devices d ON d.id = e.device_id"
+                                 " JOIN lines l ON l.id = d.line_id" +
+                                     where + " GROUP BY e.code ORDER BY e.code",
+                                 params);
+    std::vector<TCodeCount> codes;
+    for (const TRow& row : rows)
+        codes.push_back({static_cast<int>(Int(row[0])), Int(row[1])});
+    return codes;
+}
+
+std::int64_t THistory::NewestSeq(const std::string& line, int address) {
+    const TParams params{line, std::int64_t{address}};
+    return Int(db_->Query("SELECT max(seq) FROM events WHERE device_id = (SELECT d.id FROM devices"
+                          " d JOIN lines l ON l.id = d.line_id WHERE l.name = $1 AND d.address = "
+                          "$2)",
+                          params)[0][0]);
+}
+
 std::vector<TDayCount> THistory::DayCounts(const THistoryFilter& filter) {
     TParams params;
     std::string sql;
-    if (filter.Codes.empty() && !filter.OnlyInvalid) {
+    if (filter.Codes.empty() && !filter.OnlyInvalid && filter.Text.empty() && filter.UpToSeq == 0) {
         // Only line, device and dates: the kept counts answer.
         sql = "SELECT e.day, sum(e.events) FROM event_days e"
               " JOIN devices d ON d.id = e.device_id JOIN lines l ON l.id = d.line_id" +
@@ -333,6 +446,8 @@ std::vector<TReadingLogEntry> THistory::Readings(const THistoryFilter& filter) {
     THistoryFilter f = filter;
     f.Codes.clear();
     f.OnlyInvalid = false;
+    f.Text.clear();
+    f.UpToSeq = 0;
     TParams params;
     const std::string where = EventConditions(f, params, "r.at");
     const auto rows = db_->Query(

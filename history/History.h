@@ -5,6 +5,7 @@
 
 #include "archive/ArchiveListing.h"
 #include "archive/ArchiveOps.h"
+#include "archive/RecordTable.h"
 #include "history/HistoryConnection.h"
 
 #include <chrono>
@@ -46,8 +47,31 @@ struct THistoryFilter {
     std::string Until;
     std::vector<int> Codes;
     bool OnlyInvalid = false;
-    std::int64_t Offset = 0; // listings only: rows skipped, and at most Limit (0: all)
+    // Found in any column's text as the record table shows it (RowTexts), the number counted
+    // from the device's newest event; "" for any.
+    std::string Text;
+    // Only the events up to this place in their device's history (0: all), so that the pages of
+    // one listing stay the same while readings append.
+    std::int64_t UpToSeq = 0;
+    // Listings only: rows in the order of a table column (ColNumber: newest first), each device
+    // by itself; rows skipped, and at most Limit (0: all).
+    TColumn OrderBy = ColNumber;
+    bool Descending = false;
+    std::int64_t Offset = 0;
     std::int64_t Limit = 0;
+};
+
+// What the events a filter selects come to.
+struct THistorySummary {
+    std::int64_t Count = 0;
+    std::int64_t Invalid = 0;
+    std::string First; // the earliest and latest day, "YYYY-MM-DD"; "" when no event has one
+    std::string Last;
+};
+
+struct TCodeCount {
+    int Code = 0;
+    std::int64_t Count = 0;
 };
 
 struct TDayCount {
@@ -92,7 +116,12 @@ public:
     // Newest first per device, devices by line name and address.
     std::vector<THistoryEvent> Events(const THistoryFilter& filter);
     std::int64_t CountEvents(const THistoryFilter& filter);
+    THistorySummary Summary(const THistoryFilter& filter);
+    // Events per day with a date, ascending; per code, ascending.
     std::vector<TDayCount> DayCounts(const THistoryFilter& filter);
+    std::vector<TCodeCount> CodeCounts(const THistoryFilter& filter);
+    // The place of a device's newest event; 0 when it has none, or the line or device is unknown.
+    std::int64_t NewestSeq(const std::string& line, int address);
     // Newest first; the filter's line, device and dates apply (the dates to the reading's day).
     std::vector<TReadingLogEntry> Readings(const THistoryFilter& filter);
 

@@ -157,8 +157,9 @@ TEST_P(History, TenCollectorsOfOneDeviceStoreEveryEventOnce) {
     ExpectEvents(h, 3013, 4025);
 }
 
-TEST_P(History, FiltersAndDayCountsSelectTheRightEvents) {
-    THistory h = THistory::Open(where);
+// Five events of device 7 on "Котельная 2", and the same five of device 8 on another line.
+// Newest first by detail 5 to 1.
+void AppendFive(THistory& h) {
     THistoryReading reading;
     reading.Line = "Котельная 2";
     reading.Port = "/dev/ttyUSB1";
@@ -178,14 +179,22 @@ TEST_P(History, FiltersAndDayCountsSelectTheRightEvents) {
     reading.Address = 8; // another device, another line: never in the results below
     reading.Port = "/dev/ttyUSB9";
     ASSERT_EQ(h.Append(reading), 5);
+}
 
-    const auto details = [&](THistoryFilter f) {
-        f.Line = "Котельная 2";
-        std::vector<int> d;
-        for (const auto& e : h.Events(f))
-            d.push_back(e.Record.Detail);
-        return d;
-    };
+// The details of the events of device 7 that `f` lists, in its order.
+std::vector<int> Details(THistory& h, THistoryFilter f) {
+    f.Line = "Котельная 2";
+    std::vector<int> d;
+    for (const auto& e : h.Events(f))
+        d.push_back(e.Record.Detail);
+    return d;
+}
+
+TEST_P(History, FiltersAndDayCountsSelectTheRightEvents) {
+    THistory h = THistory::Open(where);
+    AppendFive(h);
+
+    const auto details = [&](const THistoryFilter& f) { return Details(h, f); };
     THistoryFilter f;
     EXPECT_EQ(details(f), (std::vector<int>{5, 4, 3, 2, 1}));
     f.Since = "2026-01-01";
@@ -227,6 +236,76 @@ TEST_P(History, FiltersAndDayCountsSelectTheRightEvents) {
 
     f.Since = "2026-02-30";
     EXPECT_THROW(h.Events(f), EHistory);
+}
+
+// The viewer's table pushed into the query: its text search over the column texts, its column
+// order, and the counts of what it shows, also held to the events it started with.
+TEST_P(History, TextSearchOrderAndCountsFollowTheTable) {
+    THistory h = THistory::Open(where);
+    AppendFive(h);
+    THistoryFilter f;
+    const auto text = [&](std::string wanted, std::int64_t upTo = 0) {
+        THistoryFilter t;
+        t.Text = std::move(wanted);
+        t.UpToSeq = upTo;
+        return Details(h, t);
+    };
+    EXPECT_EQ(text("31.12"), std::vector<int>{1});
+    EXPECT_EQ(text("23:59"), std::vector<int>{3});
+    EXPECT_EQ(text("0xff"), std::vector<int>{4});
+    EXPECT_EQ(text("недостов"), std::vector<int>{4});
+    EXPECT_EQ(text("5"), (std::vector<int>{5, 4, 3, 1}));
+    EXPECT_EQ(text("%"), std::vector<int>{});
+    EXPECT_EQ(text("_"), std::vector<int>{});
+    // Number 4 counted from the newest event, and from the newest of the first four.
+    EXPECT_EQ(text("4"), (std::vector<int>{4, 2}));
+    EXPECT_EQ(text("4", 4), (std::vector<int>{4, 1}));
+
+    f.OrderBy = ColCode;
+    EXPECT_EQ(Details(h, f), (std::vector<int>{3, 1, 2, 5, 4}));
+    f.Offset = 1;
+    f.Limit = 2;
+    EXPECT_EQ(Details(h, f), (std::vector<int>{1, 2}));
+    f = {};
+    f.OrderBy = ColCode;
+    f.Descending = true;
+    EXPECT_EQ(Details(h, f), (std::vector<int>{4, 5, 2, 3, 1}));
+    f.OrderBy = ColDate;
+    f.Descending = false;
+    EXPECT_EQ(Details(h, f), (std::vector<int>{1, 2, 3, 5, 4}));
+    f.OrderBy = ColNumber;
+    f.Descending = true;
+    EXPECT_EQ(Details(h, f), (std::vector<int>{1, 2, 3, 4, 5}));
+
+    f = {};
+    f.Line = "Котельная 2";
+    auto summary = h.Summary(f);
+    EXPECT_EQ(summary.Count, 5);
+    EXPECT_EQ(summary.Invalid, 1);
+    EXPECT_EQ(summary.First, "2025-12-31");
+    EXPECT_EQ(summary.Last, "2026-01-02");
+    f.Codes = {5};
+    summary = h.Summary(f);
+    EXPECT_EQ(summary.Count, 2);
+    EXPECT_EQ(summary.Invalid, 0);
+    EXPECT_EQ(summary.Last, "2026-01-01");
+
+    f = {};
+    f.Line = "Котельная 2";
+    f.Since = "2026-01-01";
+    std::vector<std::pair<int, std::int64_t>> codes;
+    for (const auto& c : h.CodeCounts(f))
+        codes.emplace_back(c.Code, c.Count);
+    EXPECT_EQ(codes, (std::vector<std::pair<int, std::int64_t>>{{5, 1}, {7, 1}, {9, 1}, {255, 1}}));
+    f.Text = "23:59";
+    const auto days = h.DayCounts(f);
+    ASSERT_EQ(days.size(), 1u);
+    EXPECT_EQ(days[0].Day, "2026-01-01");
+    EXPECT_EQ(days[0].Count, 1);
+
+    EXPECT_EQ(h.NewestSeq("Котельная 2", 7), 5);
+    EXPECT_EQ(h.NewestSeq("Котельная 2", 8), 0);
+    EXPECT_EQ(h.NewestSeq("Нет такой", 7), 0);
 }
 
 TEST_P(History, LinesAreNamedByPortUntilRenamedAndKeepTheirName) {
