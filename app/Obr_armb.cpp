@@ -279,7 +279,7 @@ TArchiveViewer* TForm1::OpenViewer(const QString& path) {
     // A file already shown is brought forward rather than opened twice.
     const QString absolute = QFileInfo(path).absoluteFilePath();
     for (TArchiveViewer* open : findChildren<TArchiveViewer*>())
-        if (open->Source().WatchedPath() == absolute) {
+        if (open->Model->WatchedPath() == absolute) {
             open->raise();
             open->activateWindow();
             return open;

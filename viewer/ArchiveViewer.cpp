@@ -2,6 +2,7 @@
 
 #include "archive/RecordExport.h"
 #include "viewer/ArchiveFileSource.h"
+#include "viewer/RecordTableModel.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,7 +24,6 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QSaveFile>
-#include <QSortFilterProxyModel>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableView>
@@ -31,6 +31,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <filesystem>
+#include <numeric>
 #include <set>
 #include <sstream>
 
@@ -56,6 +57,12 @@ QString DayString(const std::optional<TDay>& day) {
     return day ? QString::fromStdString(DayText(*day)) : QStringLiteral("—");
 }
 
+std::vector<int> AllRows(const std::vector<TRecordRow>& rows) {
+    std::vector<int> all(rows.size());
+    std::iota(all.begin(), all.end(), 0);
+    return all;
+}
+
 QDateEdit* MakeDateEdit(QWidget* parent) {
     auto* edit = new QDateEdit(parent);
     edit->setDisplayFormat(QStringLiteral("dd.MM.yyyy"));
@@ -67,11 +74,12 @@ QDateEdit* MakeDateEdit(QWidget* parent) {
 
 } // namespace
 
-TArchiveViewer::TArchiveViewer(std::unique_ptr<IRecordSource> source, QWidget* parent)
-    : QMainWindow(parent), source_(std::move(source)) {
+TArchiveViewer::TArchiveViewer(std::unique_ptr<TRecordModel> model, QWidget* parent)
+    : QMainWindow(parent), Model(model.release()) {
+    Model->setParent(this);
     setWindowFlag(Qt::Window);
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("Просмотр архива — %1").arg(source_->Title()));
+    setWindowTitle(QStringLiteral("Просмотр архива — %1").arg(Model->Title()));
     BuildActions();
     BuildBody();
     SetDateRange();
@@ -84,7 +92,7 @@ TArchiveViewer* TArchiveViewer::OpenFile(const QString& path, QWidget* parent, Q
     auto source = std::make_unique<TArchiveFileSource>(QFileInfo(path).absoluteFilePath());
     if (!source->Load(error))
         return nullptr;
-    return new TArchiveViewer(std::move(source), parent);
+    return new TArchiveViewer(std::make_unique<TRecordTableModel>(std::move(source)), parent);
 }
 
 void TArchiveViewer::BuildActions() {
@@ -156,15 +164,11 @@ QWidget* TArchiveViewer::BuildFilters() {
 }
 
 void TArchiveViewer::BuildBody() {
-    Model = new TRecordTableModel(*source_, this);
-    Proxy = new QSortFilterProxyModel(this);
-    Proxy->setSourceModel(Model);
-    Proxy->setSortRole(TRecordTableModel::SortRole);
-
     Table = new QTableView(this);
-    Table->setModel(Proxy);
+    Table->setModel(Model);
+    // The rows come newest first: the indicator says so before sorting is turned on.
+    Table->horizontalHeader()->setSortIndicator(ColNumber, Qt::AscendingOrder);
     Table->setSortingEnabled(true);
-    Table->sortByColumn(ColNumber, Qt::AscendingOrder);
     Table->setSelectionBehavior(QAbstractItemView::SelectRows);
     Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Table->setAlternatingRowColors(true);
@@ -190,6 +194,8 @@ void TArchiveViewer::BuildBody() {
     column->addWidget(splitter, 1);
     setCentralWidget(central);
 
+    connect(Model, &TRecordModel::FetchFailed, this,
+            [this](const QString& error) { statusBar()->showMessage(error); });
     Counts = new QLabel(this);
     statusBar()->addPermanentWidget(Counts, 1);
     SizeColumns();
@@ -214,9 +220,14 @@ void TArchiveViewer::SizeColumns() {
 }
 
 void TArchiveViewer::Watch() {
-    const QString path = source_->WatchedPath();
-    if (path.isEmpty())
+    const QString path = Model->WatchedPath();
+    if (path.isEmpty()) {
+        if (Model->PollMs() > 0) {
+            connect(&pollTimer_, &QTimer::timeout, this, &TArchiveViewer::ReloadSource);
+            pollTimer_.start(Model->PollMs());
+        }
         return;
+    }
     // A save renames a new file over the old one: the folder's change is what tells of it.
     watcher_.addPath(QFileInfo(path).absolutePath());
     watcher_.addPath(path);
@@ -229,37 +240,33 @@ void TArchiveViewer::Watch() {
 }
 
 void TArchiveViewer::ReloadSource() {
-    const QString path = source_->WatchedPath();
+    const QString path = Model->WatchedPath();
     if (!path.isEmpty() && !watcher_.files().contains(path) && QFileInfo::exists(path))
         watcher_.addPath(path);
     QString error;
     bool changed = false;
-    if (!source_->Reload(error, changed)) {
+    if (!Model->Reload(error, changed)) {
         statusBar()->showMessage(error);
         return;
     }
-    statusBar()->clearMessage();
+    if (Model->Error().isEmpty())
+        statusBar()->clearMessage();
     if (!changed)
         return;
-    Model->Refresh();
     SetDateRange();
     ApplyFilter();
 }
 
 void TArchiveViewer::SetDateRange() {
-    const auto& rows = source_->Rows();
-    std::vector<int> all(rows.size());
-    for (std::size_t i = 0; i < all.size(); ++i)
-        all[i] = static_cast<int>(i);
-    const TRowCounts counts = CountRows(rows, all);
+    const auto [first, last] = Model->StoredDays();
     // Only the dates not yet in use follow the file; a bound the operator set stays.
-    if (counts.First && !SinceBox->isChecked()) {
+    if (first && !SinceBox->isChecked()) {
         const QSignalBlocker block(SinceEdit);
-        SinceEdit->setDate(DateOf(*counts.First));
+        SinceEdit->setDate(DateOf(*first));
     }
-    if (counts.Last && !UntilBox->isChecked()) {
+    if (last && !UntilBox->isChecked()) {
         const QSignalBlocker block(UntilEdit);
-        UntilEdit->setDate(DateOf(*counts.Last));
+        UntilEdit->setDate(DateOf(*last));
     }
 }
 
@@ -281,12 +288,12 @@ void TArchiveViewer::ApplyFilter() {
     filter.OnlyInvalid = InvalidBox->isChecked();
     filter.Text = SearchEdit->text().toStdString();
     Model->SetFilter(std::move(filter));
-    Chart->Show(Model->Rows(), Model->Shown());
+    Chart->Show(Model->PerDay(), Model->PerCode());
     UpdateCounts();
 }
 
 void TArchiveViewer::UpdateCounts() {
-    const TRowCounts counts = CountRows(Model->Rows(), Model->Shown());
+    const TRowCounts counts = Model->Counts();
     QString text = QStringLiteral("Показано записей: %1 из %2, недостоверных: %3")
                        .arg(counts.Shown)
                        .arg(counts.Stored)
@@ -294,10 +301,7 @@ void TArchiveViewer::UpdateCounts() {
     if (counts.First)
         text +=
             QStringLiteral("   Даты: %1 — %2").arg(DayString(counts.First), DayString(counts.Last));
-    const auto& rows = source_->Rows();
-    const auto added = std::count_if(rows.begin(), rows.end(),
-                                     [this](const TRecordRow& row) { return source_->Added(row); });
-    if (added > 0)
+    if (const int added = Model->AddedCount(); added > 0)
         text += QStringLiteral("   Добавлено последним чтением: %1").arg(added);
     Counts->setText(text);
 }
@@ -336,25 +340,21 @@ void TArchiveViewer::ResetFilters() {
     ApplyFilter();
 }
 
-std::vector<int> TArchiveViewer::RowsInTableOrder() const {
-    std::vector<int> order;
-    order.reserve(static_cast<std::size_t>(Proxy->rowCount()));
-    for (int row = 0; row < Proxy->rowCount(); ++row)
-        order.push_back(Model->Shown()[static_cast<std::size_t>(
-            Proxy->mapToSource(Proxy->index(row, 0)).row())]);
-    return order;
-}
-
 QString TArchiveViewer::SelectionText() const {
     std::set<int> selected;
     for (const QModelIndex& index : Table->selectionModel()->selectedRows())
         selected.insert(index.row());
-    std::vector<int> rows;
-    const std::vector<int> order = RowsInTableOrder();
-    for (std::size_t row = 0; row < order.size(); ++row)
-        if (selected.empty() || selected.contains(static_cast<int>(row)))
-            rows.push_back(order[row]);
-    return QString::fromStdString(TabText(source_->Rows(), rows));
+    std::vector<TRecordRow> rows;
+    if (selected.empty()) {
+        QString error;
+        if (!Model->ShownRows(rows, error)) {
+            statusBar()->showMessage(error);
+            return {};
+        }
+    }
+    for (int row : selected)
+        rows.push_back(Model->RowAt(row));
+    return QString::fromStdString(TabText(rows, AllRows(rows)));
 }
 
 void TArchiveViewer::CopySelection() {
@@ -362,7 +362,7 @@ void TArchiveViewer::CopySelection() {
 }
 
 bool TArchiveViewer::ArchiveTarget(const QString& path, QString& error) const {
-    const QString viewed = source_->WatchedPath();
+    const QString viewed = Model->WatchedPath();
     std::error_code ignored;
     // Compared as files, so that a link or a second name of the shown archive is caught too.
     const bool shown = !viewed.isEmpty() && std::filesystem::equivalent(
@@ -378,8 +378,11 @@ bool TArchiveViewer::ArchiveTarget(const QString& path, QString& error) const {
 bool TArchiveViewer::ExportCsv(const QString& path, char separator, QString& error) const {
     if (ArchiveTarget(path, error))
         return false;
+    std::vector<TRecordRow> rows;
+    if (!Model->ShownRows(rows, error))
+        return false;
     std::ostringstream text;
-    WriteCsv(text, source_->Rows(), RowsInTableOrder(), separator);
+    WriteCsv(text, rows, AllRows(rows), separator);
     const std::string bytes = text.str();
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) ||
@@ -392,17 +395,20 @@ bool TArchiveViewer::ExportCsv(const QString& path, char separator, QString& err
     return true;
 }
 
-void TArchiveViewer::PrintTo(QPrinter& printer) const {
+bool TArchiveViewer::PrintTo(QPrinter& printer, QString& error) const {
+    std::vector<TRecordRow> rows;
+    if (!Model->ShownRows(rows, error))
+        return false;
     QString html = QStringLiteral("<h3>%1</h3><p>%2</p>"
                                   "<table border='1' cellspacing='0' cellpadding='3'><tr>")
-                       .arg(source_->Title().toHtmlEscaped(), Counts->text().toHtmlEscaped());
+                       .arg(Model->Title().toHtmlEscaped(), Counts->text().toHtmlEscaped());
     for (std::string_view title : ColumnTitles)
         html += QStringLiteral("<th>%1</th>")
                     .arg(QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())));
     html += QStringLiteral("</tr>");
-    for (int i : RowsInTableOrder()) {
+    for (const TRecordRow& row : rows) {
         html += QStringLiteral("<tr>");
-        for (const std::string& text : RowTexts(source_->Rows()[static_cast<std::size_t>(i)]))
+        for (const std::string& text : RowTexts(row))
             html += QStringLiteral("<td>%1</td>").arg(QString::fromStdString(text).toHtmlEscaped());
         html += QStringLiteral("</tr>");
     }
@@ -410,6 +416,7 @@ void TArchiveViewer::PrintTo(QPrinter& printer) const {
     QTextDocument document;
     document.setHtml(html);
     document.print(&printer);
+    return true;
 }
 
 bool TArchiveViewer::SavePdf(const QString& path, QString& error) const {
@@ -418,7 +425,8 @@ bool TArchiveViewer::SavePdf(const QString& path, QString& error) const {
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(path);
-    PrintTo(printer);
+    if (!PrintTo(printer, error))
+        return false;
     // A file that cannot be opened leaves the printer in its error state (an existing file's
     // size would say nothing).
     if (printer.printerState() == QPrinter::Error) {
@@ -446,8 +454,9 @@ void TArchiveViewer::ExportClick() {
 void TArchiveViewer::PrintClick() {
     QPrinter printer(QPrinter::HighResolution);
     QPrintDialog dialog(&printer, this);
-    if (dialog.exec() == QDialog::Accepted)
-        PrintTo(printer);
+    QString error;
+    if (dialog.exec() == QDialog::Accepted && !PrintTo(printer, error))
+        QMessageBox::warning(this, QStringLiteral("Ошибка"), error);
 }
 
 void TArchiveViewer::PdfClick() {

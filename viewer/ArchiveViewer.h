@@ -4,8 +4,7 @@
 #pragma once
 
 #include "viewer/EventChart.h"
-#include "viewer/RecordSource.h"
-#include "viewer/RecordTableModel.h"
+#include "viewer/RecordModel.h"
 
 #include <QFileSystemWatcher>
 #include <QMainWindow>
@@ -19,7 +18,6 @@ class QDateEdit;
 class QLabel;
 class QLineEdit;
 class QPrinter;
-class QSortFilterProxyModel;
 class QTableView;
 
 namespace kve17 {
@@ -27,14 +25,12 @@ namespace kve17 {
 class TArchiveViewer : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TArchiveViewer(std::unique_ptr<IRecordSource> source, QWidget* parent = nullptr);
+    // The viewer owns the model.
+    explicit TArchiveViewer(std::unique_ptr<TRecordModel> model, QWidget* parent = nullptr);
 
     // A viewer on an archive file, or nullptr with `error` naming the file and what is wrong.
     static TArchiveViewer* OpenFile(const QString& path, QWidget* parent, QString& error);
 
-    const IRecordSource& Source() const { return *source_; }
-    // The rows shown, as indices into Source().Rows(), in the table's order.
-    std::vector<int> RowsInTableOrder() const;
     // The selected rows (all shown rows when none is selected), tab-separated with a header.
     QString SelectionText() const;
     void CopySelection();
@@ -42,17 +38,18 @@ public:
     // Neither export replaces an archive file: the one shown or any other `.dat`.
     bool ExportCsv(const QString& path, char separator, QString& error) const;
     bool SavePdf(const QString& path, QString& error) const;
-    void PrintTo(QPrinter& printer) const;
+    // False with `error` when the rows cannot be fetched.
+    bool PrintTo(QPrinter& printer, QString& error) const;
     // Narrows the table to one day, as a click on its bar does.
     void ShowDay(int day);
     void ShowCode(int code);
     void ResetFilters();
-    // Reads the source again now, as a change of the watched file does a moment later.
+    // Reads the source again now, as a change of the watched file does a moment later, or the
+    // poll of a source without a file.
     void ReloadSource();
 
     QTableView* Table = nullptr;
-    TRecordTableModel* Model = nullptr;
-    QSortFilterProxyModel* Proxy = nullptr;
+    TRecordModel* Model = nullptr;
     TEventChart* Chart = nullptr;
     QCheckBox* SinceBox = nullptr;
     QDateEdit* SinceEdit = nullptr;
@@ -83,9 +80,9 @@ private:
     void PrintClick();
     void PdfClick();
 
-    std::unique_ptr<IRecordSource> source_;
     QFileSystemWatcher watcher_;
     QTimer reloadTimer_;
+    QTimer pollTimer_;
 };
 
 } // namespace kve17

@@ -68,9 +68,10 @@ void TEventChart::SetMode(TMode mode) {
     Rebuild();
 }
 
-void TEventChart::Show(const std::vector<TRecordRow>& rows, const std::vector<int>& shown) {
-    perDay_ = CountPerDay(rows, shown);
-    perCode_ = CountPerCode(rows, shown);
+void TEventChart::Show(std::vector<std::pair<int, int>> perDay,
+                       std::vector<std::pair<int, int>> perCode) {
+    perDay_ = std::move(perDay);
+    perCode_ = std::move(perCode);
     Rebuild();
 }
 

@@ -23,7 +23,8 @@ public:
 
     void SetMode(TMode mode);
     TMode Mode() const { return mode_; }
-    void Show(const std::vector<TRecordRow>& rows, const std::vector<int>& shown);
+    // Counts per day (yyyymmdd) and per code, ascending.
+    void Show(std::vector<std::pair<int, int>> perDay, std::vector<std::pair<int, int>> perCode);
 
     // What the bars show now: day (yyyymmdd) or code, and count.
     const std::vector<std::pair<int, int>>& Bars() const { return bars_; }

@@ -1,7 +1,7 @@
 #include "viewer/HistoryPicker.h"
 
 #include "viewer/ArchiveViewer.h"
-#include "viewer/HistorySource.h"
+#include "viewer/HistoryTableModel.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -129,10 +129,10 @@ void THistoryPicker::RenameClick() {
 TArchiveViewer* OpenHistoryViewer(std::shared_ptr<history::THistory> history,
                                   const std::string& line, int address, QWidget* parent,
                                   QString& error) {
-    auto source = std::make_unique<THistorySource>(std::move(history), line, address);
-    if (!source->Load(error))
+    auto model = std::make_unique<THistoryTableModel>(std::move(history), line, address);
+    if (!model->Load(error))
         return nullptr;
-    auto* viewer = new TArchiveViewer(std::move(source), parent);
+    auto* viewer = new TArchiveViewer(std::move(model), parent);
     viewer->setWindowTitle(QStringLiteral("История событий — линия «%1», прибор %2")
                                .arg(QString::fromStdString(line))
                                .arg(address));

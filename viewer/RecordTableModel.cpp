@@ -1,57 +1,22 @@
 #include "viewer/RecordTableModel.h"
 
-#include <QBrush>
-#include <QColor>
-#include <QFont>
+#include <algorithm>
+#include <numeric>
 
 namespace kve17 {
 
 namespace {
 
-const QColor AddedBackground{214, 240, 214};
-const QColor InvalidBackground{250, 222, 222};
-const QColor InvalidForeground{160, 0, 0};
-
-} // namespace
-
-TRecordTableModel::TRecordTableModel(const IRecordSource& source, QObject* parent)
-    : QAbstractTableModel(parent), source_(source) {
-    Refresh();
-}
-
-void TRecordTableModel::Refresh() {
-    beginResetModel();
-    shown_ = FilterRows(source_.Rows(), filter_);
-    endResetModel();
-}
-
-void TRecordTableModel::SetFilter(TRecordFilter filter) {
-    filter_ = std::move(filter);
-    Refresh();
-}
-
-const TRecordRow& TRecordTableModel::RowAt(int row) const {
-    return source_.Rows()[static_cast<std::size_t>(shown_[static_cast<std::size_t>(row)])];
-}
-
-int TRecordTableModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(shown_.size());
-}
-
-int TRecordTableModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : ColumnCount;
-}
-
-QVariant TRecordTableModel::SortKey(const TRecordRow& row, int column) const {
+// Records without a day sort before every day; the time, or the day, breaks ties.
+qint64 SortKey(const TRecordRow& row, TColumn column) {
     const TArchiveRecord& r = row.Listed.Record;
+    const qint64 day = row.Day.value_or(0);
+    const qint64 time = r.Hour * 10000 + r.Minute * 100 + r.Second;
     switch (column) {
     case ColDate:
-    case ColTime: {
-        // Records without a day sort before every day; the time breaks ties.
-        const qlonglong day = row.Day.value_or(0);
-        const qlonglong time = r.Hour * 10000 + r.Minute * 100 + r.Second;
-        return column == ColDate ? day * 1000000 + time : time * 100000000LL + day;
-    }
+        return day * 1000000 + time;
+    case ColTime:
+        return time * 100000000LL + day;
     case ColCode:
         return r.Code;
     case ColDetail:
@@ -63,50 +28,102 @@ QVariant TRecordTableModel::SortKey(const TRecordRow& row, int column) const {
     }
 }
 
-QVariant TRecordTableModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rowCount())
-        return {};
-    const TRecordRow& row = RowAt(index.row());
-    const bool added = source_.Added(row);
-    switch (role) {
-    case Qt::DisplayRole:
-        return QString::fromStdString(RowTexts(row)[static_cast<std::size_t>(index.column())]);
-    case SortRole:
-        return SortKey(row, index.column());
-    case AddedRole:
-        return added;
-    case Qt::BackgroundRole:
-        if (added)
-            return QBrush(AddedBackground);
-        if (row.Listed.Invalid)
-            return QBrush(InvalidBackground);
-        return {};
-    case Qt::ForegroundRole:
-        return row.Listed.Invalid ? QVariant(QBrush(InvalidForeground)) : QVariant();
-    case Qt::FontRole:
-        if (row.Listed.Invalid && index.column() == ColState) {
-            QFont font;
-            font.setBold(true);
-            return font;
-        }
-        return {};
-    case Qt::ToolTipRole:
-        return added ? QStringLiteral("Запись добавлена последним чтением") : QVariant();
-    case Qt::TextAlignmentRole:
-        return index.column() == ColNumber ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
-                                           : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
-    default:
-        return {};
-    }
+} // namespace
+
+TRecordTableModel::TRecordTableModel(std::unique_ptr<IRecordSource> source, QObject* parent)
+    : TRecordModel(parent), source_(std::move(source)) {
+    Refresh();
 }
 
-QVariant TRecordTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
-        section >= ColumnCount)
-        return {};
-    return QString::fromUtf8(
-        ColumnTitles[static_cast<std::size_t>(section)].data(),
-        static_cast<qsizetype>(ColumnTitles[static_cast<std::size_t>(section)].size()));
+bool TRecordTableModel::Reload(QString& error, bool& changed) {
+    if (!source_->Reload(error, changed))
+        return false;
+    if (changed)
+        Refresh();
+    return true;
+}
+
+void TRecordTableModel::Refresh() {
+    beginResetModel();
+    shown_ = FilterRows(source_->Rows(), filter_);
+    Order();
+    endResetModel();
+}
+
+void TRecordTableModel::Order() {
+    const auto& rows = source_->Rows();
+    const TColumn column = SortColumn();
+    const bool descending = Descending();
+    // Stable, so that rows of equal keys stay newest first, either way.
+    std::stable_sort(shown_.begin(), shown_.end(), [&](int a, int b) {
+        const qint64 ka = SortKey(rows[static_cast<std::size_t>(a)], column);
+        const qint64 kb = SortKey(rows[static_cast<std::size_t>(b)], column);
+        return descending ? ka > kb : ka < kb;
+    });
+}
+
+void TRecordTableModel::Sort() {
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    std::vector<int> sources;
+    for (const QModelIndex& index : before)
+        sources.push_back(shown_[static_cast<std::size_t>(index.row())]);
+    Order();
+    std::vector<int> placeOf(source_->Rows().size());
+    for (std::size_t row = 0; row < shown_.size(); ++row)
+        placeOf[static_cast<std::size_t>(shown_[row])] = static_cast<int>(row);
+    QModelIndexList after;
+    for (qsizetype i = 0; i < before.size(); ++i)
+        after.push_back(
+            index(placeOf[static_cast<std::size_t>(sources[static_cast<std::size_t>(i)])],
+                  before[i].column()));
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+const TRecordRow& TRecordTableModel::RowAt(int row) const {
+    return source_->Rows()[static_cast<std::size_t>(shown_[static_cast<std::size_t>(row)])];
+}
+
+bool TRecordTableModel::RowAdded(int row) const {
+    return source_->Added(RowAt(row));
+}
+
+TRowCounts TRecordTableModel::Counts() const {
+    return CountRows(source_->Rows(), shown_);
+}
+
+std::pair<std::optional<TDay>, std::optional<TDay>> TRecordTableModel::StoredDays() const {
+    std::vector<int> all(source_->Rows().size());
+    std::iota(all.begin(), all.end(), 0);
+    const TRowCounts counts = CountRows(source_->Rows(), all);
+    return {counts.First, counts.Last};
+}
+
+TBars TRecordTableModel::PerDay() const {
+    return CountPerDay(source_->Rows(), shown_);
+}
+
+TBars TRecordTableModel::PerCode() const {
+    return CountPerCode(source_->Rows(), shown_);
+}
+
+int TRecordTableModel::AddedCount() const {
+    const auto& rows = source_->Rows();
+    return static_cast<int>(std::count_if(
+        rows.begin(), rows.end(), [this](const TRecordRow& row) { return source_->Added(row); }));
+}
+
+bool TRecordTableModel::ShownRows(std::vector<TRecordRow>& rows, QString&) const {
+    rows.clear();
+    rows.reserve(shown_.size());
+    for (int i : shown_)
+        rows.push_back(source_->Rows()[static_cast<std::size_t>(i)]);
+    return true;
+}
+
+int TRecordTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(shown_.size());
 }
 
 } // namespace kve17

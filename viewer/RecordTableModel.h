@@ -1,42 +1,45 @@
-// The table of the viewer: the rows of a source that pass the core's filter, with the texts the
-// core gives them. Sorting is left to a proxy over it, by SortRole.
+// The table of records held in memory, as an archive file gives them: filtered and sorted here,
+// by the core's filter and the column's order.
 #pragma once
 
-#include "archive/RecordTable.h"
+#include "viewer/RecordModel.h"
 #include "viewer/RecordSource.h"
 
-#include <QAbstractTableModel>
+#include <memory>
 
 namespace kve17 {
 
-class TRecordTableModel : public QAbstractTableModel {
+class TRecordTableModel : public TRecordModel {
     Q_OBJECT
 public:
-    static constexpr int SortRole = Qt::UserRole;
-    static constexpr int AddedRole = Qt::UserRole + 1;
+    explicit TRecordTableModel(std::unique_ptr<IRecordSource> source, QObject* parent = nullptr);
 
-    explicit TRecordTableModel(const IRecordSource& source, QObject* parent = nullptr);
-
-    // After the source's rows changed, or to apply another filter.
-    void Refresh();
-    void SetFilter(TRecordFilter filter);
-    const TRecordFilter& Filter() const { return filter_; }
-
-    const std::vector<TRecordRow>& Rows() const { return source_.Rows(); }
-    // Indices into Rows() of the rows shown, in listing order.
+    const IRecordSource& Source() const { return *source_; }
+    // Indices into Source().Rows() of the rows shown, in table order.
     const std::vector<int>& Shown() const { return shown_; }
-    const TRecordRow& RowAt(int row) const;
+
+    QString Title() const override { return source_->Title(); }
+    QString WatchedPath() const override { return source_->WatchedPath(); }
+    bool Reload(QString& error, bool& changed) override;
+    const TRecordRow& RowAt(int row) const override;
+    bool RowAdded(int row) const override;
+    TRowCounts Counts() const override;
+    std::pair<std::optional<TDay>, std::optional<TDay>> StoredDays() const override;
+    TBars PerDay() const override;
+    TBars PerCode() const override;
+    int AddedCount() const override;
+    bool ShownRows(std::vector<TRecordRow>& rows, QString& error) const override;
 
     int rowCount(const QModelIndex& parent = {}) const override;
-    int columnCount(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role) const override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+protected:
+    void Refresh() override;
+    void Sort() override;
 
 private:
-    QVariant SortKey(const TRecordRow& row, int column) const;
+    void Order();
 
-    const IRecordSource& source_;
-    TRecordFilter filter_;
+    std::unique_ptr<IRecordSource> source_;
     std::vector<int> shown_;
 };
 

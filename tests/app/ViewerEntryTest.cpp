@@ -6,7 +6,6 @@
 
 #include <QAction>
 #include <QMimeData>
-#include <QSortFilterProxyModel>
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
@@ -50,7 +49,7 @@ TEST_F(ViewerEntry, CtrlOAsksForTheFileAndShowsItsRecords) {
     TArchiveViewer* viewer = Viewers().front();
     EXPECT_TRUE(viewer->isVisible());
     EXPECT_TRUE(viewer->isWindow());
-    EXPECT_EQ(viewer->Proxy->rowCount(), 988);
+    EXPECT_EQ(viewer->Model->rowCount(), 988);
     EXPECT_THAT(viewer->windowTitle().toStdString(), ::testing::HasSubstr(file));
 
     // A cancelled choice opens nothing; the tool bar button asks as the menu does.
@@ -74,7 +73,7 @@ TEST_F(ViewerEntry, DroppedArchiveFilesOpenAndOtherFilesAreNotTaken) {
     EXPECT_TRUE(Viewers().isEmpty());
     EXPECT_TRUE(Drop({QUrl::fromLocalFile(QString::fromStdString(file))}));
     ASSERT_EQ(Viewers().size(), 1);
-    EXPECT_EQ(Viewers().front()->Proxy->rowCount(), 988);
+    EXPECT_EQ(Viewers().front()->Model->rowCount(), 988);
 }
 
 TEST_F(ViewerEntry, DamagedFileIsRefusedByNameAndLeftUnchanged) {

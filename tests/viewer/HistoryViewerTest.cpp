@@ -2,12 +2,15 @@
 // events a later reading added, renaming a line in the history, and plain refusals.
 #include "history/History.h"
 #include "viewer/ArchiveViewer.h"
+#include "viewer/EventChart.h"
 #include "viewer/HistoryPicker.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -103,6 +106,65 @@ TEST_F(HistoryViewer, ShowsOneDevicesEventsNewestFirstWithTheTablesFiltersAndCou
     EXPECT_TRUE(viewer->Counts->text().startsWith("Показано записей: 10 из 30, недостоверных: 0"));
 }
 
+// 1234 events of device 9, one an hour of 52 days from 1 April 2026 (28 days of April, then
+// May), 0 the oldest; code 7 for every seventh and 12 for the rest, detail i modulo 256.
+history::THistoryReading LongReading() {
+    history::THistoryReading reading = Reading(9, 0);
+    for (int i = 1233; i >= 0; --i) {
+        const auto byte = [](int value) { return static_cast<std::uint8_t>(value); };
+        const int day = i / 24;
+        const TArchiveRecord r{byte(i % 7 == 0 ? 7 : 12), byte(i % 256),      0, 0, byte(i % 24),
+                               byte(1 + day % 28),        byte(4 + day / 28), 26};
+        reading.Records.push_back({i, r, false});
+    }
+    return reading;
+}
+
+TEST_F(HistoryViewer, ALongHistoryIsFetchedByPagesWithFilterOrderAndCountsFromTheDatabase) {
+    ASSERT_EQ(history->Append(LongReading()), 1234);
+    std::unique_ptr<TArchiveViewer> viewer(Open(9));
+    ASSERT_TRUE(viewer);
+    TRecordModel& model = *viewer->Model;
+    EXPECT_EQ(model.rowCount(), 500);
+    EXPECT_EQ(model.RowAt(0).Number, 1);
+    EXPECT_EQ(model.RowAt(0).Listed.Record.Detail, 1233 % 256);
+    EXPECT_TRUE(viewer->Counts->text().startsWith("Показано записей: 1234 из 1234"));
+    EXPECT_TRUE(viewer->Counts->text().contains("01.04.26 — 24.05.26"));
+    int charted = 0;
+    for (const auto& [day, count] : viewer->Chart->Bars())
+        charted += count;
+    EXPECT_EQ(charted, 1234);
+    while (model.canFetchMore({}))
+        model.fetchMore({});
+    ASSERT_EQ(model.rowCount(), 1234);
+    EXPECT_EQ(model.RowAt(1233).Number, 1234);
+
+    viewer->CodesEdit->setText("7");
+    EXPECT_EQ(model.rowCount(), 177);
+    EXPECT_TRUE(viewer->Counts->text().startsWith("Показано записей: 177 из 1234"));
+    viewer->Table->sortByColumn(ColDetail, Qt::AscendingOrder);
+    ASSERT_EQ(model.rowCount(), 177);
+    for (int row = 1; row < 177; ++row)
+        ASSERT_LE(model.RowAt(row - 1).Listed.Record.Detail, model.RowAt(row).Listed.Record.Detail);
+    viewer->CodesEdit->clear();
+    viewer->SearchEdit->setText("23:00");
+    EXPECT_EQ(model.rowCount(), 51); // the hours 23 of days 1 to 51
+    viewer->SearchEdit->clear();
+
+    // An export holds every row shown, in the table's order, without the table fetching them.
+    EXPECT_EQ(model.rowCount(), 500);
+    const QString csv = dir.filePath("all.csv");
+    QString error;
+    ASSERT_TRUE(viewer->ExportCsv(csv, ';', error)) << error.toStdString();
+    QFile file(csv);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 1235);
+    // Detail 0, newest first: event 1024, number 1234 - 1024.
+    EXPECT_TRUE(lines[1].startsWith("210;")) << lines[1].toStdString();
+    EXPECT_EQ(model.rowCount(), 500);
+}
+
 TEST_F(HistoryViewer, AReloadMarksTheEventsALaterReadingAdded) {
     std::unique_ptr<TArchiveViewer> viewer(Open(3));
     ASSERT_TRUE(viewer);
@@ -110,9 +172,9 @@ TEST_F(HistoryViewer, AReloadMarksTheEventsALaterReadingAdded) {
     viewer->ReloadSource();
     ASSERT_EQ(viewer->Model->rowCount(), 33);
     for (int row = 0; row < 33; ++row)
-        EXPECT_EQ(viewer->Model->data(viewer->Model->index(row, 0), TRecordTableModel::AddedRole)
-                      .toBool(),
-                  row < 3)
+        EXPECT_EQ(
+            viewer->Model->data(viewer->Model->index(row, 0), TRecordModel::AddedRole).toBool(),
+            row < 3)
             << row;
 }
 

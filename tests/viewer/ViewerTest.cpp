@@ -13,7 +13,6 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
-#include <QSortFilterProxyModel>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -38,19 +37,19 @@ protected:
         viewer->show();
     }
     std::string Cell(int row, int column) const {
-        return viewer->Proxy->index(row, column).data().toString().toStdString();
+        return viewer->Model->index(row, column).data().toString().toStdString();
     }
     // The numbers of the rows the table shows, top down.
     std::vector<int> Numbers() const {
         std::vector<int> numbers;
-        for (int row = 0; row < viewer->Proxy->rowCount(); ++row)
+        for (int row = 0; row < viewer->Model->rowCount(); ++row)
             numbers.push_back(std::stoi(Cell(row, ColNumber)));
         return numbers;
     }
     std::vector<int> AddedNumbers() const {
         std::vector<int> numbers;
-        for (int row = 0; row < viewer->Proxy->rowCount(); ++row)
-            if (viewer->Proxy->index(row, 0).data(TRecordTableModel::AddedRole).toBool())
+        for (int row = 0; row < viewer->Model->rowCount(); ++row)
+            if (viewer->Model->index(row, 0).data(TRecordModel::AddedRole).toBool())
                 numbers.push_back(std::stoi(Cell(row, ColNumber)));
         return numbers;
     }
@@ -74,8 +73,8 @@ std::vector<int> Range(int from, int to) {
 TEST_F(Viewer, TableListsNewestFirstAndSortsByEachColumn) {
     ReadEvents(path, 0);
     Open();
-    ASSERT_EQ(viewer->Proxy->rowCount(), 988);
-    EXPECT_EQ(viewer->Proxy->headerData(ColDetail, Qt::Horizontal).toString(), "Параметр");
+    ASSERT_EQ(viewer->Model->rowCount(), 988);
+    EXPECT_EQ(viewer->Model->headerData(ColDetail, Qt::Horizontal).toString(), "Параметр");
     EXPECT_EQ(Cell(0, ColNumber), "1");
     EXPECT_EQ(Cell(0, ColDate), "21.03.24");
     EXPECT_EQ(Cell(0, ColTime), "20:33:20");
@@ -126,7 +125,7 @@ TEST_F(Viewer, FiltersChartAndCountsAgreeWithTheTable) {
     viewer->CodesEdit->setText("255");
     EXPECT_EQ(Numbers(), (std::vector<int>{6}));
     viewer->CodesEdit->setText("25x"); // not a code list: marked, and no code filter
-    EXPECT_EQ(viewer->Proxy->rowCount(), 99);
+    EXPECT_EQ(viewer->Model->rowCount(), 99);
     EXPECT_FALSE(viewer->CodesEdit->styleSheet().isEmpty());
 
     viewer->ResetFilters();
@@ -150,7 +149,7 @@ TEST_F(Viewer, ReadingIntoTheOpenFileMarksExactlyTheNewRecords) {
     ASSERT_EQ(ReadEvents(path, 20).MergedRecords, 20);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !AddedNumbers().empty(); }, WaitMs));
     EXPECT_EQ(AddedNumbers(), Range(1, 20));
-    EXPECT_EQ(viewer->Proxy->rowCount(), 988);
+    EXPECT_EQ(viewer->Model->rowCount(), 988);
     EXPECT_EQ(Cell(0, ColDetail), "228 (0xE4)"); // n = 2020
     EXPECT_THAT(viewer->Counts->text().toStdString(),
                 ::testing::EndsWith("Добавлено последним чтением: 20"));
@@ -187,7 +186,7 @@ TEST_F(Viewer, DamagedFilesAreRefusedAndLeftUnchanged) {
     Open();
     WriteBytes(path, badPosition);
     viewer->ReloadSource();
-    EXPECT_EQ(viewer->Proxy->rowCount(), 988);
+    EXPECT_EQ(viewer->Model->rowCount(), 988);
     EXPECT_THAT(viewer->statusBar()->currentMessage().toStdString(),
                 ::testing::HasSubstr("неверная позиция записи"));
     EXPECT_EQ(FileBytes(path), badPosition);
@@ -212,7 +211,7 @@ TEST_F(Viewer, CopyExportAndPdfHoldTheRowsAsShown) {
     EXPECT_THAT(error.toStdString(), ::testing::HasSubstr("не удается записать"));
 
     viewer->Table->selectionModel()->select(
-        viewer->Proxy->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        viewer->Model->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
     viewer->CopySelection();
     EXPECT_EQ(QApplication::clipboard()->text(),
               "№\tДата\tВремя\tКод\tПараметр\tСостояние\n"

@@ -21,7 +21,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QSortFilterProxyModel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -123,7 +122,7 @@ int main(int argc, char** argv) {
     if (!QTest::qWaitFor([&form] { return !form.Reading(); }, 60000))
         return 1;
     const auto marked = [viewer] {
-        return viewer->Proxy->index(0, 0).data(TRecordTableModel::AddedRole).toBool();
+        return viewer->Model->index(0, 0).data(TRecordModel::AddedRole).toBool();
     };
     if (!QTest::qWaitFor(marked, 10000))
         return 1;

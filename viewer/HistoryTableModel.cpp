@@ -1,0 +1,216 @@
+#include "viewer/HistoryTableModel.h"
+
+#include <cstdio>
+
+namespace kve17 {
+
+namespace {
+
+std::string DayString(TDay day) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", day / 10000, day / 100 % 100, day % 100);
+    return text;
+}
+
+std::optional<TDay> DayOf(const std::string& day) {
+    return day.empty() ? std::nullopt : ParseDay(day);
+}
+
+} // namespace
+
+QString HistoryReadError(const std::exception& e) {
+    return QStringLiteral("История событий не читается: %1").arg(QString::fromUtf8(e.what()));
+}
+
+THistoryTableModel::THistoryTableModel(std::shared_ptr<history::THistory> history, std::string line,
+                                       int address, QObject* parent)
+    : TRecordModel(parent), history_(std::move(history)), line_(std::move(line)),
+      address_(address) {}
+
+bool THistoryTableModel::Load(QString& error) {
+    try {
+        newest_ = history_->NewestSeq(line_, address_);
+        history::THistoryFilter all;
+        all.Line = line_;
+        all.Address = address_;
+        all.UpToSeq = newest_;
+        stored_ = newest_ > 0 ? history_->Summary(all) : history::THistorySummary{};
+    } catch (const std::exception& e) {
+        error = HistoryReadError(e);
+        return false;
+    }
+    seen_ = -1;
+    Refresh();
+    error = error_;
+    return error_.isEmpty();
+}
+
+QString THistoryTableModel::Title() const {
+    return QStringLiteral("история, линия «%1», прибор %2")
+        .arg(QString::fromStdString(line_))
+        .arg(address_);
+}
+
+bool THistoryTableModel::Reload(QString& error, bool& changed) {
+    changed = false;
+    history::THistorySummary stored;
+    std::int64_t newest = 0;
+    try {
+        newest = history_->NewestSeq(line_, address_);
+        if (newest == newest_)
+            return true;
+        if (newest < newest_) {
+            error = QStringLiteral("История событий не читается: линии «%1» с прибором %2 в ней "
+                                   "больше нет")
+                        .arg(QString::fromStdString(line_))
+                        .arg(address_);
+            return false;
+        }
+        history::THistoryFilter all;
+        all.Line = line_;
+        all.Address = address_;
+        all.UpToSeq = newest;
+        stored = history_->Summary(all);
+    } catch (const std::exception& e) {
+        error = HistoryReadError(e);
+        return false;
+    }
+    seen_ = newest_;
+    newest_ = newest;
+    stored_ = stored;
+    Refresh();
+    changed = true;
+    return true;
+}
+
+history::THistoryFilter THistoryTableModel::Query() const {
+    history::THistoryFilter query;
+    query.Line = line_;
+    query.Address = address_;
+    query.UpToSeq = newest_;
+    if (filter_.Since)
+        query.Since = DayString(*filter_.Since);
+    if (filter_.Until)
+        query.Until = DayString(*filter_.Until);
+    query.Codes.assign(filter_.Codes.begin(), filter_.Codes.end());
+    query.OnlyInvalid = filter_.OnlyInvalid;
+    query.Text = filter_.Text;
+    query.OrderBy = SortColumn();
+    query.Descending = Descending();
+    return query;
+}
+
+std::vector<TRecordRow> THistoryTableModel::Fetch(std::int64_t offset, std::int64_t limit) const {
+    history::THistoryFilter query = Query();
+    query.Offset = offset;
+    query.Limit = limit;
+    const auto events = history_->Events(query);
+    std::vector<TRecordRow> rows;
+    rows.reserve(events.size());
+    for (const history::THistoryEvent& event : events) {
+        // The place in the history stands where a file's rows keep their slot.
+        const TListedRecord listed{static_cast<int>(event.Seq), event.Record, event.Invalid};
+        rows.push_back(
+            {static_cast<int>(newest_ - event.Seq + 1), listed, RecordDay(event.Record)});
+    }
+    return rows;
+}
+
+void THistoryTableModel::Refresh() {
+    beginResetModel();
+    rows_.clear();
+    shown_ = {};
+    perDay_.clear();
+    perCode_.clear();
+    failed_ = false;
+    error_.clear();
+    if (newest_ > 0) {
+        try {
+            const history::THistoryFilter query = Query();
+            shown_ = filter_.Empty() ? stored_ : history_->Summary(query);
+            for (const history::TDayCount& day : history_->DayCounts(query))
+                if (const auto parsed = DayOf(day.Day))
+                    perDay_.emplace_back(*parsed, static_cast<int>(day.Count));
+            for (const history::TCodeCount& code : history_->CodeCounts(query))
+                perCode_.emplace_back(code.Code, static_cast<int>(code.Count));
+            rows_ = Fetch(0, PageRows);
+        } catch (const std::exception& e) {
+            error_ = HistoryReadError(e);
+            failed_ = true;
+            rows_.clear();
+            shown_ = {};
+            perDay_.clear();
+            perCode_.clear();
+        }
+    }
+    endResetModel();
+    if (failed_)
+        emit FetchFailed(error_);
+}
+
+int THistoryTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+bool THistoryTableModel::canFetchMore(const QModelIndex& parent) const {
+    return !parent.isValid() && !failed_ && static_cast<std::int64_t>(rows_.size()) < shown_.Count;
+}
+
+void THistoryTableModel::fetchMore(const QModelIndex& parent) {
+    if (!canFetchMore(parent))
+        return;
+    std::vector<TRecordRow> page;
+    try {
+        page = Fetch(static_cast<std::int64_t>(rows_.size()), PageRows);
+    } catch (const std::exception& e) {
+        error_ = HistoryReadError(e);
+    }
+    if (page.empty()) {
+        // The listing is held to the newest event shown, so it cannot end early unless the
+        // database failed.
+        failed_ = true;
+        emit FetchFailed(error_);
+        return;
+    }
+    const int first = static_cast<int>(rows_.size());
+    beginInsertRows({}, first, first + static_cast<int>(page.size()) - 1);
+    rows_.insert(rows_.end(), page.begin(), page.end());
+    endInsertRows();
+}
+
+const TRecordRow& THistoryTableModel::RowAt(int row) const {
+    return rows_[static_cast<std::size_t>(row)];
+}
+
+bool THistoryTableModel::RowAdded(int row) const {
+    return seen_ >= 0 && RowAt(row).Listed.Offset > seen_;
+}
+
+TRowCounts THistoryTableModel::Counts() const {
+    return {static_cast<int>(shown_.Count), static_cast<int>(stored_.Count),
+            static_cast<int>(shown_.Invalid), DayOf(shown_.First), DayOf(shown_.Last)};
+}
+
+std::pair<std::optional<TDay>, std::optional<TDay>> THistoryTableModel::StoredDays() const {
+    return {DayOf(stored_.First), DayOf(stored_.Last)};
+}
+
+int THistoryTableModel::AddedCount() const {
+    return seen_ >= 0 ? static_cast<int>(newest_ - seen_) : 0;
+}
+
+bool THistoryTableModel::ShownRows(std::vector<TRecordRow>& rows, QString& error) const {
+    rows = rows_;
+    if (static_cast<std::int64_t>(rows.size()) >= shown_.Count)
+        return true;
+    try {
+        const auto rest = Fetch(static_cast<std::int64_t>(rows.size()), 0);
+        rows.insert(rows.end(), rest.begin(), rest.end());
+        return true;
+    } catch (const std::exception& e) {
+        error = HistoryReadError(e);
+        return false;
+    }
+}
+
+} // namespace kve17

@@ -1,0 +1,71 @@
+// The events of one device from the event history, read and never written. The history may
+// hold millions of them: the filter, the order and the counts are the database's, and the rows
+// are fetched a page at a time as the table scrolls.
+#pragma once
+
+#include "history/History.h"
+#include "viewer/RecordModel.h"
+
+#include <memory>
+#include <string>
+
+namespace kve17 {
+
+class THistoryTableModel : public TRecordModel {
+    Q_OBJECT
+public:
+    static constexpr int PageRows = 500;
+    static constexpr int PollInterval = 5000; // ms; a server has no file to watch
+
+    THistoryTableModel(std::shared_ptr<history::THistory> history, std::string line, int address,
+                       QObject* parent = nullptr);
+
+    // The first load; false with `error` saying why the history could not be read.
+    bool Load(QString& error);
+
+    const std::string& Line() const { return line_; }
+    int Address() const { return address_; }
+
+    QString Title() const override;
+    int PollMs() const override { return PollInterval; }
+    // Rows are numbered from the device's newest event; the events a reload found are marked.
+    bool Reload(QString& error, bool& changed) override;
+    const TRecordRow& RowAt(int row) const override;
+    bool RowAdded(int row) const override;
+    TRowCounts Counts() const override;
+    std::pair<std::optional<TDay>, std::optional<TDay>> StoredDays() const override;
+    TBars PerDay() const override { return perDay_; }
+    TBars PerCode() const override { return perCode_; }
+    int AddedCount() const override;
+    bool ShownRows(std::vector<TRecordRow>& rows, QString& error) const override;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
+
+protected:
+    void Refresh() override;
+    void Sort() override { Refresh(); }
+
+private:
+    // The listing of the rows shown: the filter, the order, the device, up to its newest event.
+    history::THistoryFilter Query() const;
+    std::vector<TRecordRow> Fetch(std::int64_t offset, std::int64_t limit) const;
+
+    std::shared_ptr<history::THistory> history_;
+    std::string line_;
+    int address_;
+    std::int64_t newest_ = 0; // the place of the newest event shown
+    std::int64_t seen_ = -1;  // the newest place before the last reload; -1: nothing marked
+    history::THistorySummary stored_;
+    history::THistorySummary shown_;
+    TBars perDay_;
+    TBars perCode_;
+    std::vector<TRecordRow> rows_; // the rows fetched, in table order
+    bool failed_ = false;          // a page could not be fetched: no more until a refresh
+};
+
+// A message for a history that could not be read.
+QString HistoryReadError(const std::exception& e);
+
+} // namespace kve17
