@@ -100,6 +100,27 @@ void BM_HistoryViewerOpenAndDraw(benchmark::State& state) {
 }
 BENCHMARK(BM_HistoryViewerOpenAndDraw)->Unit(benchmark::kMillisecond);
 
+// A change of the code filter, then of the text searched, each counted and fetched anew by the
+// database.
+void BM_HistoryViewerFilterChange(benchmark::State& state) {
+    QString error;
+    TArchiveViewer* viewer = OpenHistoryViewer(LongHistory(), "Котельная 2", 7, nullptr, error);
+    if (viewer == nullptr)
+        return state.SkipWithError(error.toStdString().c_str());
+    viewer->show();
+    QApplication::processEvents();
+    QLineEdit* edit = state.range(0) == 0 ? viewer->CodesEdit : viewer->SearchEdit;
+    const QString text = state.range(0) == 0 ? QStringLiteral("7") : QStringLiteral("0x1");
+    bool on = false;
+    for (auto _ : state) {
+        on = !on;
+        edit->setText(on ? text : QString());
+        QApplication::processEvents();
+    }
+    delete viewer;
+}
+BENCHMARK(BM_HistoryViewerFilterChange)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 // With --write-archive=FILE it only writes the full archive file, for the start-up timing.

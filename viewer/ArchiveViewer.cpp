@@ -40,6 +40,7 @@ namespace kve17 {
 namespace {
 
 constexpr int ReloadDelayMs = 150; // lets a save finish its rename before the file is read
+constexpr int TypingPauseMs = 300;
 constexpr QSize WindowSize{900, 640};
 constexpr int ColumnPadding = 24; // room for the sort arrow and the cell margins
 const QDate FirstDate{2001, 1, 1};
@@ -140,7 +141,10 @@ QWidget* TArchiveViewer::BuildFilters() {
     for (QDateEdit* edit : {SinceEdit, UntilEdit})
         connect(edit, &QDateEdit::dateChanged, this, &TArchiveViewer::ApplyFilter);
     for (QLineEdit* edit : {CodesEdit, SearchEdit})
-        connect(edit, &QLineEdit::textChanged, this, &TArchiveViewer::ApplyFilter);
+        connect(edit, &QLineEdit::textChanged, this, &TArchiveViewer::TextEdited);
+    typingTimer_.setSingleShot(true);
+    typingTimer_.setInterval(TypingPauseMs);
+    connect(&typingTimer_, &QTimer::timeout, this, &TArchiveViewer::ApplyFilter);
     connect(reset, &QPushButton::clicked, this, &TArchiveViewer::ResetFilters);
     connect(ChartMode, &QComboBox::currentIndexChanged, this, [this](int index) {
         Chart->SetMode(index == 0 ? TEventChart::TMode::PerDay : TEventChart::TMode::PerCode);
@@ -270,7 +274,15 @@ void TArchiveViewer::SetDateRange() {
     }
 }
 
+void TArchiveViewer::TextEdited() {
+    if (Model->Remote())
+        typingTimer_.start();
+    else
+        ApplyFilter();
+}
+
 void TArchiveViewer::ApplyFilter() {
+    typingTimer_.stop();
     TRecordFilter filter;
     if (SinceBox->isChecked())
         filter.Since = DayOf(SinceEdit->date());

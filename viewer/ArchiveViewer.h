@@ -44,6 +44,9 @@ public:
     void ShowDay(int day);
     void ShowCode(int code);
     void ResetFilters();
+    // Shows the rows the filters let through now; typing into the code or search field of a
+    // database source waits for a pause first, as every change is a query.
+    void ApplyFilter();
     // Reads the source again now, as a change of the watched file does a moment later, or the
     // poll of a source without a file.
     void ReloadSource();
@@ -73,7 +76,7 @@ private:
     void BuildBody();
     void SizeColumns();
     void Watch();
-    void ApplyFilter();
+    void TextEdited();
     void UpdateCounts();
     void SetDateRange();
     void ExportClick();
@@ -83,6 +86,7 @@ private:
     QFileSystemWatcher watcher_;
     QTimer reloadTimer_;
     QTimer pollTimer_;
+    QTimer typingTimer_;
 };
 
 } // namespace kve17

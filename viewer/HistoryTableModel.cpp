@@ -23,9 +23,9 @@ QString HistoryReadError(const std::exception& e) {
 }
 
 THistoryTableModel::THistoryTableModel(std::shared_ptr<history::THistory> history, std::string line,
-                                       int address, QObject* parent)
-    : TRecordModel(parent), history_(std::move(history)), line_(std::move(line)),
-      address_(address) {}
+                                       int address, int pollMs, QObject* parent)
+    : TRecordModel(parent), history_(std::move(history)), line_(std::move(line)), address_(address),
+      pollMs_(pollMs) {}
 
 bool THistoryTableModel::Load(QString& error) {
     try {

@@ -18,7 +18,7 @@ public:
     static constexpr int PollInterval = 5000; // ms; a server has no file to watch
 
     THistoryTableModel(std::shared_ptr<history::THistory> history, std::string line, int address,
-                       QObject* parent = nullptr);
+                       int pollMs = PollInterval, QObject* parent = nullptr);
 
     // The first load; false with `error` saying why the history could not be read.
     bool Load(QString& error);
@@ -27,7 +27,8 @@ public:
     int Address() const { return address_; }
 
     QString Title() const override;
-    int PollMs() const override { return PollInterval; }
+    int PollMs() const override { return pollMs_; }
+    bool Remote() const override { return true; }
     // Rows are numbered from the device's newest event; the events a reload found are marked.
     bool Reload(QString& error, bool& changed) override;
     const TRecordRow& RowAt(int row) const override;
@@ -55,6 +56,7 @@ private:
     std::shared_ptr<history::THistory> history_;
     std::string line_;
     int address_;
+    int pollMs_;
     std::int64_t newest_ = 0; // the place of the newest event shown
     std::int64_t seen_ = -1;  // the newest place before the last reload; -1: nothing marked
     history::THistorySummary stored_;

@@ -29,6 +29,8 @@ public:
     virtual QString WatchedPath() const { return {}; }
     // How often to look for new records when there is no file to watch (ms); 0: never.
     virtual int PollMs() const { return 0; }
+    // True when every change of the filter or order is a database query.
+    virtual bool Remote() const { return false; }
     // Fetches the records again. False, with `error` set and the rows kept, when that fails;
     // `changed` tells whether the rows differ from before.
     virtual bool Reload(QString& error, bool& changed) = 0;

@@ -4,6 +4,7 @@
 #include "viewer/ArchiveViewer.h"
 #include "viewer/EventChart.h"
 #include "viewer/HistoryPicker.h"
+#include "viewer/HistoryTableModel.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,6 +13,7 @@
 #include <QLineEdit>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTest>
 #include <filesystem>
 #include <gtest/gtest.h>
 
@@ -19,6 +21,8 @@ namespace kve17::test {
 namespace {
 
 using history::THistory;
+
+constexpr int WaitMs = 15000; // a deadline for failures only
 
 // Event i of device 3 (0 the oldest): i/10 + 1 March 2026 at i o'clock, code 7 for every
 // third event and 12 for the rest, detail i; event 5 is marked invalid (code 0xFF).
@@ -94,10 +98,12 @@ TEST_F(HistoryViewer, ShowsOneDevicesEventsNewestFirstWithTheTablesFiltersAndCou
         EXPECT_EQ(viewer->Model->RowAt(row).Listed.Record.Detail,
                   events[static_cast<std::size_t>(row)].Record.Detail);
 
+    // Typing waits for a pause: every change is a query.
     viewer->CodesEdit->setText("7");
-    EXPECT_EQ(viewer->Model->rowCount(), 10);
+    EXPECT_EQ(viewer->Model->rowCount(), 30);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return viewer->Model->rowCount() == 10; }, WaitMs));
     viewer->CodesEdit->clear();
-    viewer->InvalidBox->setChecked(true);
+    viewer->InvalidBox->setChecked(true); // at once, with the cleared codes
     ASSERT_EQ(viewer->Model->rowCount(), 1);
     EXPECT_EQ(viewer->Model->RowAt(0).Listed.Record.Detail, 5);
     viewer->ResetFilters();
@@ -140,6 +146,7 @@ TEST_F(HistoryViewer, ALongHistoryIsFetchedByPagesWithFilterOrderAndCountsFromTh
     EXPECT_EQ(model.RowAt(1233).Number, 1234);
 
     viewer->CodesEdit->setText("7");
+    viewer->ApplyFilter();
     EXPECT_EQ(model.rowCount(), 177);
     EXPECT_TRUE(viewer->Counts->text().startsWith("Показано записей: 177 из 1234"));
     viewer->Table->sortByColumn(ColDetail, Qt::AscendingOrder);
@@ -148,8 +155,10 @@ TEST_F(HistoryViewer, ALongHistoryIsFetchedByPagesWithFilterOrderAndCountsFromTh
         ASSERT_LE(model.RowAt(row - 1).Listed.Record.Detail, model.RowAt(row).Listed.Record.Detail);
     viewer->CodesEdit->clear();
     viewer->SearchEdit->setText("23:00");
+    viewer->ApplyFilter();
     EXPECT_EQ(model.rowCount(), 51); // the hours 23 of days 1 to 51
     viewer->SearchEdit->clear();
+    viewer->ApplyFilter();
 
     // An export holds every row shown, in the table's order, without the table fetching them.
     EXPECT_EQ(model.rowCount(), 500);
@@ -165,16 +174,17 @@ TEST_F(HistoryViewer, ALongHistoryIsFetchedByPagesWithFilterOrderAndCountsFromTh
     EXPECT_EQ(model.rowCount(), 500);
 }
 
-TEST_F(HistoryViewer, AReloadMarksTheEventsALaterReadingAdded) {
-    std::unique_ptr<TArchiveViewer> viewer(Open(3));
-    ASSERT_TRUE(viewer);
+TEST_F(HistoryViewer, AnOpenViewerFindsAndMarksTheEventsALaterReadingAdded) {
+    auto model = std::make_unique<THistoryTableModel>(history, "Котельная 2", 3, 20);
+    QString error;
+    ASSERT_TRUE(model->Load(error)) << error.toStdString();
+    TArchiveViewer viewer(std::move(model));
     EXPECT_EQ(history->Append(Reading(3, 33)), 3);
-    viewer->ReloadSource();
-    ASSERT_EQ(viewer->Model->rowCount(), 33);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return viewer.Model->rowCount() == 33; }, WaitMs));
+    EXPECT_TRUE(viewer.Counts->text().contains("Добавлено последним чтением: 3"));
     for (int row = 0; row < 33; ++row)
-        EXPECT_EQ(
-            viewer->Model->data(viewer->Model->index(row, 0), TRecordModel::AddedRole).toBool(),
-            row < 3)
+        EXPECT_EQ(viewer.Model->data(viewer.Model->index(row, 0), TRecordModel::AddedRole).toBool(),
+                  row < 3)
             << row;
 }
 
