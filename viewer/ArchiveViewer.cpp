@@ -109,11 +109,16 @@ void TArchiveViewer::BuildActions() {
     connect(AExport, &QAction::triggered, this, &TArchiveViewer::ExportClick);
     connect(APrint, &QAction::triggered, this, &TArchiveViewer::PrintClick);
     connect(APdf, &QAction::triggered, this, &TArchiveViewer::PdfClick);
-    auto* bar = addToolBar(QStringLiteral("Архив"));
-    bar->setMovable(false);
-    bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    tools_ = addToolBar(QStringLiteral("Архив"));
+    tools_->setMovable(false);
+    tools_->setToolButtonStyle(Qt::ToolButtonTextOnly);
     for (QAction* action : {ACopy, AExport, APrint, APdf})
-        bar->addAction(action);
+        tools_->addAction(action);
+}
+
+void TArchiveViewer::AddTool(QAction* action) {
+    tools_->addSeparator();
+    tools_->addAction(action);
 }
 
 QWidget* TArchiveViewer::BuildFilters() {

@@ -19,6 +19,7 @@ class QLabel;
 class QLineEdit;
 class QPrinter;
 class QTableView;
+class QToolBar;
 
 namespace kve17 {
 
@@ -40,6 +41,8 @@ public:
     bool SavePdf(const QString& path, QString& error) const;
     // False with `error` when the rows cannot be fetched.
     bool PrintTo(QPrinter& printer, QString& error) const;
+    // Adds an action of the source's own to the tool bar.
+    void AddTool(QAction* action);
     // Narrows the table to one day, as a click on its bar does.
     void ShowDay(int day);
     void ShowCode(int code);
@@ -87,6 +90,7 @@ private:
     QTimer reloadTimer_;
     QTimer pollTimer_;
     QTimer typingTimer_;
+    QToolBar* tools_ = nullptr;
 };
 
 } // namespace kve17

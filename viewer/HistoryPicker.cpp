@@ -3,6 +3,7 @@
 #include "viewer/ArchiveViewer.h"
 #include "viewer/HistoryTableModel.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileInfo>
@@ -52,7 +53,7 @@ bool THistoryPicker::Fill(QString& error) {
     try {
         lines_ = history_->Lines();
     } catch (const std::exception& e) {
-        error = QStringLiteral("История событий не читается: %1").arg(Text(e));
+        error = HistoryReadError(e);
         return false;
     }
     std::erase_if(lines_, [](const history::TLineInfo& line) { return line.Addresses.empty(); });
@@ -94,19 +95,8 @@ int THistoryPicker::ChosenAddress() const {
 }
 
 bool THistoryPicker::RenameLine(const QString& to, QString& error) {
-    const QString from = ChosenLine();
     const QString name = to.trimmed();
-    if (name.isEmpty()) {
-        error = QStringLiteral("Название линии не может быть пустым.");
-        return false;
-    }
-    try {
-        history_->RenameLine(from.toStdString(), name.toStdString());
-    } catch (const std::exception& e) {
-        error = QStringLiteral("Линию «%1» не удается переименовать: %2").arg(from, Text(e));
-        return false;
-    }
-    if (!Fill(error))
+    if (!RenameHistoryLine(*history_, ChosenLine(), name, error) || !Fill(error))
         return false;
     for (std::size_t i = 0; i < lines_.size(); ++i)
         if (lines_[i].Name == name.toStdString())
@@ -114,16 +104,38 @@ bool THistoryPicker::RenameLine(const QString& to, QString& error) {
     return true;
 }
 
-void THistoryPicker::RenameClick() {
+namespace {
+
+// Asks the operator for a new name of `line`; "" when cancelled or unchanged.
+QString AskLineName(QWidget* parent, const QString& line) {
     bool ok = false;
-    const QString to = QInputDialog::getText(this, QStringLiteral("Переименовать линию"),
+    const QString to = QInputDialog::getText(parent, QStringLiteral("Переименовать линию"),
                                              QStringLiteral("Новое название линии:"),
-                                             QLineEdit::Normal, ChosenLine(), &ok);
-    if (!ok || to.trimmed() == ChosenLine())
-        return;
+                                             QLineEdit::Normal, line, &ok);
+    return ok && to.trimmed() != line ? to : QString();
+}
+
+QString HistoryWindowTitle(const THistoryTableModel& model) {
+    return QStringLiteral("История событий — линия «%1», прибор %2")
+        .arg(QString::fromStdString(model.Line()))
+        .arg(model.Address());
+}
+
+} // namespace
+
+void THistoryPicker::RenameClick() {
+    const QString to = AskLineName(this, ChosenLine());
     QString error;
-    if (!RenameLine(to, error))
+    if (!to.isEmpty() && !RenameLine(to, error))
         QMessageBox::warning(this, QStringLiteral("Ошибка"), error);
+}
+
+bool RenameViewedLine(TArchiveViewer& viewer, const QString& to, QString& error) {
+    auto* model = qobject_cast<THistoryTableModel*>(viewer.Model);
+    if (model == nullptr || !model->RenameLine(to, error))
+        return false;
+    viewer.setWindowTitle(HistoryWindowTitle(*model));
+    return true;
 }
 
 TArchiveViewer* OpenHistoryViewer(std::shared_ptr<history::THistory> history,
@@ -133,9 +145,17 @@ TArchiveViewer* OpenHistoryViewer(std::shared_ptr<history::THistory> history,
     if (!model->Load(error))
         return nullptr;
     auto* viewer = new TArchiveViewer(std::move(model), parent);
-    viewer->setWindowTitle(QStringLiteral("История событий — линия «%1», прибор %2")
-                               .arg(QString::fromStdString(line))
-                               .arg(address));
+    viewer->setWindowTitle(HistoryWindowTitle(*qobject_cast<THistoryTableModel*>(viewer->Model)));
+    auto* rename = new QAction(QStringLiteral("Переименовать линию…"), viewer);
+    rename->setToolTip(QStringLiteral("Дать линии название, которое хранится в истории"));
+    QObject::connect(rename, &QAction::triggered, viewer, [viewer] {
+        const auto* model = qobject_cast<THistoryTableModel*>(viewer->Model);
+        const QString to = AskLineName(viewer, QString::fromStdString(model->Line()));
+        QString error;
+        if (!to.isEmpty() && !RenameViewedLine(*viewer, to, error))
+            QMessageBox::warning(viewer, QStringLiteral("Ошибка"), error);
+    });
+    viewer->AddTool(rename);
     return viewer;
 }
 

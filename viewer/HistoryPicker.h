@@ -41,7 +41,11 @@ private:
 // A viewer on the events of one device of the history at `where`, chosen by the operator;
 // nullptr when the choice is cancelled (error left empty) or the history cannot be shown.
 TArchiveViewer* OpenHistoryViewer(const std::string& where, QWidget* parent, QString& error);
-// A viewer on one device of an open history; nullptr with `error` when it cannot be read.
+// Renames the line a history viewer shows, in the history and the window's title; false with
+// `error` when the history refuses or the viewer shows no history.
+bool RenameViewedLine(TArchiveViewer& viewer, const QString& to, QString& error);
+// A viewer on one device of an open history, with an action to rename its line; nullptr with
+// `error` when it cannot be read.
 TArchiveViewer* OpenHistoryViewer(std::shared_ptr<history::THistory> history,
                                   const std::string& line, int address, QWidget* parent,
                                   QString& error);

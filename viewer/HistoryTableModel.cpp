@@ -22,6 +22,23 @@ QString HistoryReadError(const std::exception& e) {
     return QStringLiteral("История событий не читается: %1").arg(QString::fromUtf8(e.what()));
 }
 
+bool RenameHistoryLine(history::THistory& history, const QString& from, const QString& to,
+                       QString& error) {
+    const QString name = to.trimmed();
+    if (name.isEmpty()) {
+        error = QStringLiteral("Название линии не может быть пустым.");
+        return false;
+    }
+    try {
+        history.RenameLine(from.toStdString(), name.toStdString());
+    } catch (const std::exception& e) {
+        error = QStringLiteral("Линию «%1» не удается переименовать: %2")
+                    .arg(from, QString::fromUtf8(e.what()));
+        return false;
+    }
+    return true;
+}
+
 THistoryTableModel::THistoryTableModel(std::shared_ptr<history::THistory> history, std::string line,
                                        int address, int pollMs, QObject* parent)
     : TRecordModel(parent), history_(std::move(history)), line_(std::move(line)), address_(address),
@@ -43,6 +60,13 @@ bool THistoryTableModel::Load(QString& error) {
     Refresh();
     error = error_;
     return error_.isEmpty();
+}
+
+bool THistoryTableModel::RenameLine(const QString& to, QString& error) {
+    if (!RenameHistoryLine(*history_, QString::fromStdString(line_), to, error))
+        return false;
+    line_ = to.trimmed().toStdString();
+    return true;
 }
 
 QString THistoryTableModel::Title() const {

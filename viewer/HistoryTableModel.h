@@ -24,6 +24,8 @@ public:
     bool Load(QString& error);
 
     const std::string& Line() const { return line_; }
+    // Renames the line in the history; the rows stay. False with `error` when it refuses.
+    bool RenameLine(const QString& to, QString& error);
     int Address() const { return address_; }
 
     QString Title() const override;
@@ -69,5 +71,8 @@ private:
 
 // A message for a history that could not be read.
 QString HistoryReadError(const std::exception& e);
+// Renames line `from` to `to` (trimmed); false with `error` for an empty or taken name.
+bool RenameHistoryLine(history::THistory& history, const QString& from, const QString& to,
+                       QString& error);
 
 } // namespace kve17

@@ -6,6 +6,7 @@
 #include "viewer/HistoryPicker.h"
 #include "viewer/HistoryTableModel.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -204,6 +205,26 @@ TEST_F(HistoryViewer, ALineRenamedInThePickerIsKeptInTheHistory) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].Name, "Котельная 3");
     EXPECT_EQ(lines[0].Addresses, (std::vector<int>{3, 5}));
+}
+
+TEST_F(HistoryViewer, ALineRenamedInTheViewerKeepsItsEventsAndItsLaterReadings) {
+    std::unique_ptr<TArchiveViewer> viewer(Open(3));
+    ASSERT_TRUE(viewer);
+    const auto actions = viewer->findChildren<QAction*>();
+    EXPECT_TRUE(std::any_of(actions.begin(), actions.end(), [](const QAction* action) {
+        return action->text() == "Переименовать линию…";
+    }));
+    QString error;
+    EXPECT_FALSE(RenameViewedLine(*viewer, " ", error));
+    ASSERT_TRUE(RenameViewedLine(*viewer, " Котельная 4 ", error)) << error.toStdString();
+    EXPECT_EQ(viewer->windowTitle(), "История событий — линия «Котельная 4», прибор 3");
+    EXPECT_EQ(history->Lines()[0].Name, "Котельная 4");
+
+    history::THistoryReading later = Reading(3, 33);
+    later.Line = "Котельная 4";
+    EXPECT_EQ(history->Append(later), 3);
+    viewer->ReloadSource();
+    EXPECT_EQ(viewer->Model->rowCount(), 33);
 }
 
 TEST(HistoryViewerRefusal, AMissingOrEmptyHistoryIsNamedAndNotCreated) {
