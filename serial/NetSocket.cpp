@@ -47,6 +47,19 @@ int PollOrStop(int fd, short events, std::optional<Clock::time_point> deadline, 
     return (entries[1].revents & POLLIN) != 0 ? EINTR : 0;
 }
 
+// Waits for `events` until the deadline (`ready` 0 when it passed); a stop signal ends the wait
+// with EINTR, as it does on a terminal line.
+int WaitOrStop(int fd, short events, std::optional<Clock::time_point> deadline, int& ready) {
+    for (;;) {
+        if (StopSignal() != 0)
+            return EINTR;
+        const int error = PollOrStop(fd, events, deadline, ready);
+        if (error == EINTR && ready < 0)
+            continue; // an interrupted poll: a stop signal is seen at the top
+        return error;
+    }
+}
+
 // One address: a non-blocking connect that waits no longer than the deadline.
 int ConnectOne(const addrinfo& address, Clock::time_point deadline, int& fd) {
     fd = ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
@@ -57,23 +70,16 @@ int ConnectOne(const addrinfo& address, Clock::time_point deadline, int& fd) {
         return 0;
     if (errno != EINPROGRESS)
         return errno;
-    for (;;) {
-        if (StopSignal() != 0)
-            return EINTR;
-        int ready = 0;
-        const int waited = PollOrStop(fd, POLLOUT, deadline, ready);
-        if (waited == EINTR && ready < 0)
-            continue; // an interrupted poll: a stop signal is seen at the top
-        if (waited != 0)
-            return waited;
-        if (ready == 0)
-            return ETIMEDOUT;
-        int error = 0;
-        socklen_t size = sizeof error;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
-            return errno;
-        return error;
-    }
+    int ready = 0;
+    if (const int waited = WaitOrStop(fd, POLLOUT, deadline, ready); waited != 0)
+        return waited;
+    if (ready == 0)
+        return ETIMEDOUT;
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+        return errno;
+    return error;
 }
 
 } // namespace
@@ -147,16 +153,8 @@ int Socket::WaitWritable(std::optional<Clock::time_point> deadline) const {
 }
 
 int Socket::Wait(short events, std::optional<Clock::time_point> deadline) const {
-    for (;;) {
-        // A stop signal ends the wait, as it does on a terminal line.
-        if (StopSignal() != 0)
-            return EINTR;
-        int ready = 0;
-        const int error = PollOrStop(fd_, events, deadline, ready);
-        if (error == EINTR && ready < 0)
-            continue; // an interrupted poll: a stop signal is seen at the top
-        return error;
-    }
+    int ready = 0;
+    return WaitOrStop(fd_, events, deadline, ready);
 }
 
 } // namespace kve17::net

@@ -1,12 +1,11 @@
 #include "tests/support/Pty.h"
 
 #include "serial/TtyRate.h"
+#include "tests/support/FdReceive.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
-#include <poll.h>
 #include <stdexcept>
 #include <system_error>
 #include <unistd.h>
@@ -90,36 +89,11 @@ void Pty::Send(std::string_view text) {
 }
 
 bool Pty::WaitDelivered(std::chrono::milliseconds timeout) const {
-    pollfd entry{slave_, POLLIN, 0};
-    int ready = 0;
-    do
-        ready = poll(&entry, 1, static_cast<int>(timeout.count()));
-    while (ready < 0 && errno == EINTR);
-    return ready > 0;
+    return ReadableWithin(slave_, timeout);
 }
 
 std::vector<std::uint8_t> Pty::Receive(std::size_t count, std::chrono::milliseconds timeout) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + timeout;
-    std::vector<std::uint8_t> bytes(count);
-    std::size_t got = 0;
-    while (got < count) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        pollfd entry{master_, POLLIN, 0};
-        const int ready = poll(&entry, 1, static_cast<int>(std::max<long>(left.count(), 0)));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
-            break;
-        const ssize_t n = read(master_, bytes.data() + got, count - got);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (n <= 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    bytes.resize(got);
-    return bytes;
+    return ReceiveWithin(master_, count, timeout);
 }
 
 void Pty::CloseMaster() {

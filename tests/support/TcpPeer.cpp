@@ -1,10 +1,10 @@
 #include "tests/support/TcpPeer.h"
 
-#include <algorithm>
+#include "tests/support/FdReceive.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
-#include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <system_error>
@@ -37,15 +37,6 @@ int BindLoopback(int& port) {
     return fd;
 }
 
-bool Ready(int fd, std::chrono::milliseconds timeout) {
-    pollfd entry{fd, POLLIN, 0};
-    int ready = 0;
-    do
-        ready = poll(&entry, 1, static_cast<int>(std::max<long>(timeout.count(), 0)));
-    while (ready < 0 && errno == EINTR);
-    return ready > 0;
-}
-
 } // namespace
 
 TcpPeer::TcpPeer() {
@@ -64,7 +55,7 @@ std::string TcpPeer::Address(const std::string& scheme) const {
 }
 
 bool TcpPeer::Accept(std::chrono::milliseconds timeout) {
-    if (!Ready(listener_, timeout))
+    if (!ReadableWithin(listener_, timeout))
         return false;
     Drop();
     client_ = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
@@ -83,23 +74,7 @@ void TcpPeer::Send(std::span<const std::uint8_t> bytes) {
 }
 
 std::vector<std::uint8_t> TcpPeer::Receive(std::size_t count, std::chrono::milliseconds timeout) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + timeout;
-    std::vector<std::uint8_t> bytes(count);
-    std::size_t got = 0;
-    while (got < count) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (!Ready(client_, left))
-            break;
-        const ssize_t n = recv(client_, bytes.data() + got, count - got, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    bytes.resize(got);
-    return bytes;
+    return ReceiveWithin(client_, count, timeout);
 }
 
 void TcpPeer::Drop() {
