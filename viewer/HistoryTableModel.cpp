@@ -1,5 +1,7 @@
 #include "viewer/HistoryTableModel.h"
 
+#include <QCursor>
+#include <QGuiApplication>
 #include <cstdio>
 
 namespace kve17 {
@@ -15,6 +17,15 @@ std::string DayString(TDay day) {
 std::optional<TDay> DayOf(const std::string& day) {
     return day.empty() ? std::nullopt : ParseDay(day);
 }
+
+// The wait cursor while the database answers: a search over a long history takes a moment.
+class TBusy {
+public:
+    TBusy() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TBusy() { QGuiApplication::restoreOverrideCursor(); }
+    TBusy(const TBusy&) = delete;
+    TBusy& operator=(const TBusy&) = delete;
+};
 
 } // namespace
 
@@ -141,6 +152,7 @@ std::vector<TRecordRow> THistoryTableModel::Fetch(std::int64_t offset, std::int6
 }
 
 void THistoryTableModel::Refresh() {
+    const TBusy busy;
     beginResetModel();
     rows_.clear();
     shown_ = {};
@@ -183,6 +195,7 @@ bool THistoryTableModel::canFetchMore(const QModelIndex& parent) const {
 void THistoryTableModel::fetchMore(const QModelIndex& parent) {
     if (!canFetchMore(parent))
         return;
+    const TBusy busy;
     std::vector<TRecordRow> page;
     try {
         page = Fetch(static_cast<std::int64_t>(rows_.size()), PageRows);
@@ -227,6 +240,7 @@ bool THistoryTableModel::ShownRows(std::vector<TRecordRow>& rows, QString& error
     rows = rows_;
     if (static_cast<std::int64_t>(rows.size()) >= shown_.Count)
         return true;
+    const TBusy busy;
     try {
         const auto rest = Fetch(static_cast<std::int64_t>(rows.size()), 0);
         rows.insert(rows.end(), rest.begin(), rest.end());
