@@ -68,6 +68,8 @@ check "bash completes 'kve17ctl collect --con' to --config" bash -c '
 examples=/usr/share/doc/kve17-archive/examples
 check "the example collection units verify" \
     systemd-analyze verify "$examples/kve17-collect@.service" "$examples/kve17-collect@.timer"
+check "the collection's system user is made, in group dialout" \
+    bash -c 'id -nG kve17 | tr " " "\n" | grep -qx dialout'
 check "the simulator's completion loads" bash -c '
     source /usr/share/bash-completion/bash_completion
     source /usr/share/bash-completion/completions/kve17-sim
