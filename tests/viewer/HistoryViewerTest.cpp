@@ -1,6 +1,7 @@
 // The viewer on the event history: one device's events with the table's filters and counts, the
 // events a later reading added, renaming a line in the history, and plain refusals.
 #include "history/History.h"
+#include "tests/history/HistoryBackend.h"
 #include "viewer/ArchiveViewer.h"
 #include "viewer/EventChart.h"
 #include "viewer/HistoryPicker.h"
@@ -51,10 +52,14 @@ history::THistoryReading Reading(int address, int count) {
     return reading;
 }
 
-class HistoryViewer : public ::testing::Test {
+// On an SQLite file and on the test PostgreSQL server, as a desk reads a shared history.
+class HistoryViewer : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
+        path = database.Location();
+        if (path.empty())
+            GTEST_SKIP() << "KVE17_TEST_PG names no server (scripts/test.sh starts one)";
         history = std::make_shared<THistory>(THistory::Open(path));
         history->Append(Reading(3, 30));
         history->Append(Reading(5, 4));
@@ -67,12 +72,13 @@ protected:
         return viewer;
     }
 
+    HistoryDatabase database{GetParam()};
     QTemporaryDir dir;
-    std::string path = dir.filePath("history.sqlite").toStdString();
+    std::string path;
     std::shared_ptr<THistory> history;
 };
 
-TEST_F(HistoryViewer, ShowsOneDevicesEventsNewestFirstWithTheTablesFiltersAndCounts) {
+TEST_P(HistoryViewer, ShowsOneDevicesEventsNewestFirstWithTheTablesFiltersAndCounts) {
     std::unique_ptr<TArchiveViewer> viewer(Open(3));
     ASSERT_TRUE(viewer);
     ASSERT_EQ(viewer->Model->rowCount(), 30);
@@ -127,7 +133,7 @@ history::THistoryReading LongReading() {
     return reading;
 }
 
-TEST_F(HistoryViewer, ALongHistoryIsFetchedByPagesWithFilterOrderAndCountsFromTheDatabase) {
+TEST_P(HistoryViewer, ALongHistoryIsFetchedByPagesWithFilterOrderAndCountsFromTheDatabase) {
     ASSERT_EQ(history->Append(LongReading()), 1234);
     std::unique_ptr<TArchiveViewer> viewer(Open(9));
     ASSERT_TRUE(viewer);
@@ -175,7 +181,7 @@ TEST_F(HistoryViewer, ALongHistoryIsFetchedByPagesWithFilterOrderAndCountsFromTh
     EXPECT_EQ(model.rowCount(), 500);
 }
 
-TEST_F(HistoryViewer, AnOpenViewerFindsAndMarksTheEventsALaterReadingAdded) {
+TEST_P(HistoryViewer, AnOpenViewerFindsAndMarksTheEventsALaterReadingAdded) {
     auto model = std::make_unique<THistoryTableModel>(history, "Котельная 2", 3, 20);
     QString error;
     ASSERT_TRUE(model->Load(error)) << error.toStdString();
@@ -189,7 +195,7 @@ TEST_F(HistoryViewer, AnOpenViewerFindsAndMarksTheEventsALaterReadingAdded) {
             << row;
 }
 
-TEST_F(HistoryViewer, ALineRenamedInThePickerIsKeptInTheHistory) {
+TEST_P(HistoryViewer, ALineRenamedInThePickerIsKeptInTheHistory) {
     THistoryPicker picker(history);
     QString error;
     ASSERT_TRUE(picker.Fill(error)) << error.toStdString();
@@ -207,7 +213,7 @@ TEST_F(HistoryViewer, ALineRenamedInThePickerIsKeptInTheHistory) {
     EXPECT_EQ(lines[0].Addresses, (std::vector<int>{3, 5}));
 }
 
-TEST_F(HistoryViewer, ALineRenamedInTheViewerKeepsItsEventsAndItsLaterReadings) {
+TEST_P(HistoryViewer, ALineRenamedInTheViewerKeepsItsEventsAndItsLaterReadings) {
     std::unique_ptr<TArchiveViewer> viewer(Open(3));
     ASSERT_TRUE(viewer);
     const auto actions = viewer->findChildren<QAction*>();
@@ -226,6 +232,9 @@ TEST_F(HistoryViewer, ALineRenamedInTheViewerKeepsItsEventsAndItsLaterReadings) 
     viewer->ReloadSource();
     EXPECT_EQ(viewer->Model->rowCount(), 33);
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, HistoryViewer,
+                         ::testing::Values(Backend::Sqlite, Backend::Postgres), BackendName);
 
 TEST(HistoryViewerRefusal, AMissingOrEmptyHistoryIsNamedAndNotCreated) {
     QTemporaryDir dir;
