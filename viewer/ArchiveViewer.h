@@ -1,6 +1,7 @@
 // The viewer window: the records of one source in a table, newest first, with filters that act
 // at once, a chart of the rows shown, the counts in the status bar, and copy, CSV export, print
-// and PDF. An archive file source is watched and shown again after each reading into it.
+// and PDF. An archive file is watched and shown again after each reading into it; a history is
+// asked for new events every few seconds.
 #pragma once
 
 #include "viewer/EventChart.h"

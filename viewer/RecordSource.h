@@ -1,5 +1,5 @@
-// Where the viewer's records come from: the rows, which of them the last change added, and how
-// to fetch them again. An archive file is one source; others can stand beside it.
+// Records the viewer holds in memory, as an archive file gives them: the rows, which of them the
+// last change added, and how to fetch them again.
 #pragma once
 
 #include "archive/RecordTable.h"
