@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
+#include <functional>
 #include <string_view>
 
 using namespace kve17;
@@ -41,30 +42,54 @@ QString FullArchive() {
     return path;
 }
 
-void BM_ViewerOpenAndDraw(benchmark::State& state) {
-    const QString path = FullArchive();
+using TOpener = std::function<TArchiveViewer*(QString& error)>;
+
+// Opens a viewer and draws the whole window, table and chart, once per iteration.
+void OpenAndDraw(benchmark::State& state, const TOpener& open) {
     for (auto _ : state) {
         QString error;
-        TArchiveViewer* viewer = TArchiveViewer::OpenFile(path, nullptr, error);
+        TArchiveViewer* viewer = open(error);
+        if (viewer == nullptr)
+            return state.SkipWithError(error.toStdString().c_str());
         viewer->show();
-        benchmark::DoNotOptimize(viewer->grab()); // table and chart drawn
+        benchmark::DoNotOptimize(viewer->grab());
+        state.counters["rows"] = viewer->Model->rowCount();
         delete viewer;
     }
 }
-BENCHMARK(BM_ViewerOpenAndDraw)->Unit(benchmark::kMillisecond);
 
-void BM_ViewerFilterChange(benchmark::State& state) {
+// Sets and clears `text` in a filter field of an open viewer, by turns, each applied at once
+// (as the pause after typing does for a database source).
+void FilterChange(benchmark::State& state, const TOpener& open, bool search, const QString& text) {
     QString error;
-    TArchiveViewer* viewer = TArchiveViewer::OpenFile(FullArchive(), nullptr, error);
+    TArchiveViewer* viewer = open(error);
+    if (viewer == nullptr)
+        return state.SkipWithError(error.toStdString().c_str());
     viewer->show();
     QApplication::processEvents();
+    QLineEdit* edit = search ? viewer->SearchEdit : viewer->CodesEdit;
     bool on = false;
     for (auto _ : state) {
         on = !on;
-        viewer->SearchEdit->setText(on ? QStringLiteral("0x1") : QString());
+        edit->setText(on ? text : QString());
+        viewer->ApplyFilter();
         QApplication::processEvents();
     }
     delete viewer;
+}
+
+TArchiveViewer* OpenFullArchive(QString& error) {
+    return TArchiveViewer::OpenFile(FullArchive(), nullptr, error);
+}
+
+void BM_ViewerOpenAndDraw(benchmark::State& state) {
+    OpenAndDraw(state, OpenFullArchive);
+}
+BENCHMARK(BM_ViewerOpenAndDraw)->Unit(benchmark::kMillisecond);
+
+// A search typed: the table filtered and sorted, the chart and the counts redrawn.
+void BM_ViewerFilterChange(benchmark::State& state) {
+    FilterChange(state, OpenFullArchive, true, QStringLiteral("0x1"));
 }
 BENCHMARK(BM_ViewerFilterChange)->Unit(benchmark::kMillisecond);
 
@@ -85,40 +110,21 @@ std::shared_ptr<history::THistory> LongHistory() {
     return history;
 }
 
+TArchiveViewer* OpenLongHistory(QString& error) {
+    return OpenHistoryViewer(LongHistory(), "Котельная 2", 7, nullptr, error);
+}
+
 void BM_HistoryViewerOpenAndDraw(benchmark::State& state) {
-    const auto history = LongHistory();
-    for (auto _ : state) {
-        QString error;
-        TArchiveViewer* viewer = OpenHistoryViewer(history, "Котельная 2", 7, nullptr, error);
-        if (viewer == nullptr)
-            return state.SkipWithError(error.toStdString().c_str());
-        viewer->show();
-        benchmark::DoNotOptimize(viewer->grab());
-        state.counters["rows"] = viewer->Model->rowCount();
-        delete viewer;
-    }
+    OpenAndDraw(state, OpenLongHistory);
 }
 BENCHMARK(BM_HistoryViewerOpenAndDraw)->Unit(benchmark::kMillisecond);
 
 // A change of the code filter, then of the text searched, each counted and fetched anew by the
 // database.
 void BM_HistoryViewerFilterChange(benchmark::State& state) {
-    QString error;
-    TArchiveViewer* viewer = OpenHistoryViewer(LongHistory(), "Котельная 2", 7, nullptr, error);
-    if (viewer == nullptr)
-        return state.SkipWithError(error.toStdString().c_str());
-    viewer->show();
-    QApplication::processEvents();
-    QLineEdit* edit = state.range(0) == 0 ? viewer->CodesEdit : viewer->SearchEdit;
-    const QString text = state.range(0) == 0 ? QStringLiteral("7") : QStringLiteral("0x1");
-    bool on = false;
-    for (auto _ : state) {
-        on = !on;
-        edit->setText(on ? text : QString());
-        viewer->ApplyFilter(); // as the pause after typing does
-        QApplication::processEvents();
-    }
-    delete viewer;
+    const bool search = state.range(0) == 1;
+    FilterChange(state, OpenLongHistory, search,
+                 search ? QStringLiteral("0x1") : QStringLiteral("7"));
 }
 BENCHMARK(BM_HistoryViewerFilterChange)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
