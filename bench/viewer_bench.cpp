@@ -10,7 +10,6 @@
 #include "viewer/HistoryPicker.h"
 
 #include <QApplication>
-#include <QCheckBox>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
