@@ -215,6 +215,23 @@ std::string EventStamp(const TArchiveRecord& r) {
     return stamp;
 }
 
+THistoryFilter HistoryFilter(const TRecordFilter& filter) {
+    const auto iso = [](TDay day) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d", day / 10000, day / 100 % 100, day % 100);
+        return std::string(text);
+    };
+    THistoryFilter f;
+    if (filter.Since)
+        f.Since = iso(*filter.Since);
+    if (filter.Until)
+        f.Until = iso(*filter.Until);
+    f.Codes.assign(filter.Codes.begin(), filter.Codes.end());
+    f.OnlyInvalid = filter.OnlyInvalid;
+    f.Text = filter.Text;
+    return f;
+}
+
 THistory::THistory(std::unique_ptr<IHistoryConnection> db) : db_(std::move(db)) {
     PrepareSchema(*db_);
 }

@@ -61,6 +61,10 @@ struct THistoryFilter {
     std::int64_t Limit = 0;
 };
 
+// The record table's filter (dates, codes, invalid records, text) as the history's; any line and
+// device.
+THistoryFilter HistoryFilter(const TRecordFilter& filter);
+
 // What the events a filter selects come to.
 struct THistorySummary {
     std::int64_t Count = 0;

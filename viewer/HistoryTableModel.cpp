@@ -2,17 +2,10 @@
 
 #include <QCursor>
 #include <QGuiApplication>
-#include <cstdio>
 
 namespace kve17 {
 
 namespace {
-
-std::string DayString(TDay day) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", day / 10000, day / 100 % 100, day % 100);
-    return text;
-}
 
 std::optional<TDay> DayOf(const std::string& day) {
     return day.empty() ? std::nullopt : ParseDay(day);
@@ -119,17 +112,10 @@ bool THistoryTableModel::Reload(QString& error, bool& changed) {
 }
 
 history::THistoryFilter THistoryTableModel::Query() const {
-    history::THistoryFilter query;
+    history::THistoryFilter query = history::HistoryFilter(filter_);
     query.Line = line_;
     query.Address = address_;
     query.UpToSeq = newest_;
-    if (filter_.Since)
-        query.Since = DayString(*filter_.Since);
-    if (filter_.Until)
-        query.Until = DayString(*filter_.Until);
-    query.Codes.assign(filter_.Codes.begin(), filter_.Codes.end());
-    query.OnlyInvalid = filter_.OnlyInvalid;
-    query.Text = filter_.Text;
     query.OrderBy = SortColumn();
     query.Descending = Descending();
     return query;

@@ -1,4 +1,5 @@
 // kve17ctl history: the events or the reading log of the history, as text, CSV or JSON.
+#include "archive/RecordExport.h"
 #include "history/History.h"
 #include "tools/ctl/CtlCommands.h"
 
@@ -13,34 +14,15 @@ namespace {
 using history::THistoryEvent;
 using history::TReadingLogEntry;
 
-// Quoted when it holds a comma, a quote or a line break; quotes doubled inside.
 std::string Csv(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string quoted = "\"";
-    for (char c : text)
-        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
-}
-
-// "YYYY-MM-DD" of a day of the shared record filter.
-std::string IsoDay(TDay day) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d", day / 10000, day / 100 % 100, day % 100);
-    return text;
+    return CsvField(text, ',');
 }
 
 // The shared record filter as the history's query.
 history::THistoryFilter FilterOf(const TCtlOptions& options) {
-    history::THistoryFilter f;
+    history::THistoryFilter f = history::HistoryFilter(options.Filter);
     f.Line = options.History.Line;
     f.Address = options.History.Device;
-    if (options.Filter.Since)
-        f.Since = IsoDay(*options.Filter.Since);
-    if (options.Filter.Until)
-        f.Until = IsoDay(*options.Filter.Until);
-    f.Codes.assign(options.Filter.Codes.begin(), options.Filter.Codes.end());
-    f.OnlyInvalid = options.Filter.OnlyInvalid;
     return f;
 }
 
