@@ -81,18 +81,17 @@ std::string TextCondition(const THistoryFilter& f,
                                         " || '.' || " + TwoDigits("e.year") + like,
                                     TwoDigits("e.hour") + " || ':' || " + TwoDigits("e.minute") +
                                         " || ':' || " + TwoDigits("e.second") + like};
-    for (const char* column : {"e.code", "e.detail"}) {
-        std::string values;
-        int count = 0;
-        for (int value = 0; value <= 0xFF; ++value)
-            if (ContainsText(ValueText(static_cast<std::uint8_t>(value)), f.Text)) {
-                values += (count++ ? ", " : "") + std::to_string(value);
-            }
-        if (count == 0x100)
-            return "1=1";
-        if (count > 0)
+    // A code and a detail show their values alike.
+    std::string values;
+    int count = 0;
+    for (int value = 0; value <= 0xFF; ++value)
+        if (ContainsText(ValueText(static_cast<std::uint8_t>(value)), f.Text))
+            values += (count++ ? ", " : "") + std::to_string(value);
+    if (count == 0x100)
+        return "1=1";
+    if (count > 0)
+        for (const char* column : {"e.code", "e.detail"})
             any.push_back(std::string(column) + " IN (" + values + ")");
-    }
     if (ContainsText(InvalidText, f.Text))
         any.push_back("e.invalid = 1");
     std::string condition;

@@ -5,7 +5,6 @@
 #include "tools/ctl/CtlLine.h"
 #include "tools/ctl/LineReport.h"
 
-#include <algorithm>
 #include <cstdio>
 
 namespace kve17::ctl {
@@ -13,8 +12,7 @@ namespace kve17::ctl {
 namespace {
 
 bool AllRead(const TLineReading& reading) {
-    return reading.Error.empty() && std::all_of(reading.Outcomes.begin(), reading.Outcomes.end(),
-                                                [](const TDeviceOutcome& o) { return o.Ok; });
+    return reading.Error.empty() && AllOk(reading.Outcomes);
 }
 
 void PrintLine(const TCollectLine& line, const TLineReading& reading) {

@@ -16,7 +16,6 @@
 #include "tools/ctl/LineScan.h"
 #include "tools/ctl/TraceComPort.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <exception>
@@ -47,8 +46,7 @@ std::vector<TReadingTarget> TargetsOf(const TCtlOptions& options) {
 }
 
 int Summarize(const TCtlOptions& options, const std::vector<TDeviceOutcome>& outcomes) {
-    const bool ok =
-        std::all_of(outcomes.begin(), outcomes.end(), [](const TDeviceOutcome& o) { return o.Ok; });
+    const bool ok = AllOk(outcomes);
     if (options.Read.Json)
         PrintJson(options.Command, options.Read, outcomes, "");
     else if (!options.Read.Dir.empty())

@@ -2,6 +2,7 @@
 #include "archive/RecordExport.h"
 #include "history/History.h"
 #include "tools/ctl/CtlCommands.h"
+#include "tools/ctl/LineReport.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -13,10 +14,6 @@ namespace {
 
 using history::THistoryEvent;
 using history::TReadingLogEntry;
-
-std::string Csv(const std::string& text) {
-    return CsvField(text, ',');
-}
 
 // The shared record filter as the history's query.
 history::THistoryFilter FilterOf(const TCtlOptions& options) {
@@ -37,14 +34,14 @@ void PrintEvents(const std::vector<THistoryEvent>& events, const TCtlOptions& op
                              {"code", e.Record.Code},
                              {"detail", e.Record.Detail},
                              {"invalid", e.Invalid}});
-        std::printf("%s\n", array.dump(1).c_str());
+        PrintJsonValue(array);
         return;
     }
     if (options.Csv)
         std::printf("line,device,seq,time,code,detail,invalid\n");
     for (const auto& e : events) {
         if (options.Csv)
-            std::printf("%s,%d,%lld,%s,%d,%d,%d\n", Csv(e.Line).c_str(), e.Address,
+            std::printf("%s,%d,%lld,%s,%d,%d,%d\n", CsvField(e.Line, ',').c_str(), e.Address,
                         static_cast<long long>(e.Seq), e.Stamp.c_str(), e.Record.Code,
                         e.Record.Detail, e.Invalid ? 1 : 0);
         else
@@ -67,16 +64,16 @@ void PrintReadings(const std::vector<TReadingLogEntry>& log, const TCtlOptions& 
                              {"found", r.Found},
                              {"added", r.Added},
                              {"result", r.Result}});
-        std::printf("%s\n", array.dump(1).c_str());
+        PrintJsonValue(array);
         return;
     }
     if (options.Csv)
         std::printf("at,line,device,port,file,mode,found,added,result\n");
     for (const auto& r : log) {
         if (options.Csv)
-            std::printf("%s,%s,%d,%s,%s,%s,%d,%d,%s\n", r.At.c_str(), Csv(r.Line).c_str(),
-                        r.Address, Csv(r.Port).c_str(), Csv(r.File).c_str(), r.Mode.c_str(),
-                        r.Found, r.Added, Csv(r.Result).c_str());
+            std::printf("%s,%s,%d,%s,%s,%s,%d,%d,%s\n", r.At.c_str(), CsvField(r.Line, ',').c_str(),
+                        r.Address, CsvField(r.Port, ',').c_str(), CsvField(r.File, ',').c_str(),
+                        r.Mode.c_str(), r.Found, r.Added, CsvField(r.Result, ',').c_str());
         else
             std::printf("%s  %s  device %d  %s  %d new, %d added  %s  %s\n", r.At.c_str(),
                         r.Line.c_str(), r.Address, r.Mode.c_str(), r.Found, r.Added, r.File.c_str(),
@@ -89,7 +86,7 @@ void PrintLines(const std::vector<history::TLineInfo>& lines, const TCtlOptions&
         auto array = nlohmann::json::array();
         for (const auto& l : lines)
             array.push_back({{"line", l.Name}, {"port", l.Port}, {"devices", l.Addresses}});
-        std::printf("%s\n", array.dump(1).c_str());
+        PrintJsonValue(array);
         return;
     }
     if (options.Csv)
@@ -99,7 +96,8 @@ void PrintLines(const std::vector<history::TLineInfo>& lines, const TCtlOptions&
         for (int a : l.Addresses)
             devices += (devices.empty() ? "" : " ") + std::to_string(a);
         if (options.Csv)
-            std::printf("%s,%s,%s\n", Csv(l.Name).c_str(), Csv(l.Port).c_str(), devices.c_str());
+            std::printf("%s,%s,%s\n", CsvField(l.Name, ',').c_str(), CsvField(l.Port, ',').c_str(),
+                        devices.c_str());
         else
             std::printf("%s  port %s  devices %s\n", l.Name.c_str(), l.Port.c_str(),
                         devices.c_str());

@@ -6,12 +6,12 @@
 
 namespace kve17::ctl {
 
-namespace {
-
 bool AllOk(const std::vector<TDeviceOutcome>& outcomes) {
     return std::all_of(outcomes.begin(), outcomes.end(),
                        [](const TDeviceOutcome& o) { return o.Ok; });
 }
+
+namespace {
 
 nlohmann::json ReadingJson(const TDeviceOutcome& o) {
     return {{"device", o.Device},

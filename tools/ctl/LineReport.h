@@ -27,6 +27,8 @@ struct TDeviceOutcome {
 
 // The reading's table: device, mode, records new, result; and a closing count.
 void PrintReadingTable(const std::vector<TDeviceOutcome>& outcomes);
+// True when every device was read.
+bool AllOk(const std::vector<TDeviceOutcome>& outcomes);
 // The answering devices of a scan, one a line, and a closing count.
 void PrintScan(const std::vector<TDeviceOutcome>& outcomes, const TReadOptions& read);
 // The summary as one JSON object; `error` is the reason nothing was read ("" otherwise).
