@@ -76,16 +76,16 @@ void TEventChart::Show(std::vector<std::pair<int, int>> perDay,
 }
 
 QString TEventChart::BarText(int index) const {
-    const auto& [key, count] = bars_.at(static_cast<std::size_t>(index));
+    const auto& [key, count] = Bars().at(static_cast<std::size_t>(index));
     const QString what =
         mode_ == TMode::PerDay ? BarLabel(mode_, key) : QStringLiteral("Код %1").arg(key);
     return QStringLiteral("%1: событий %2").arg(what).arg(count);
 }
 
 void TEventChart::ClickBar(int index) {
-    if (index < 0 || index >= static_cast<int>(bars_.size()))
+    if (index < 0 || index >= static_cast<int>(Bars().size()))
         return;
-    const int key = bars_[static_cast<std::size_t>(index)].first;
+    const int key = Bars()[static_cast<std::size_t>(index)].first;
     if (mode_ == TMode::PerDay)
         emit DayClicked(key);
     else
@@ -93,11 +93,10 @@ void TEventChart::ClickBar(int index) {
 }
 
 void TEventChart::Rebuild() {
-    bars_ = mode_ == TMode::PerDay ? perDay_ : perCode_;
     QList<qreal> values;
     QStringList labels;
     int most = 0;
-    for (const auto& [key, count] : bars_) {
+    for (const auto& [key, count] : Bars()) {
         values << count;
         labels << ShortLabel(mode_, key);
         most = std::max(most, count);

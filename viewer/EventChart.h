@@ -22,12 +22,13 @@ public:
     explicit TEventChart(QWidget* parent = nullptr);
 
     void SetMode(TMode mode);
-    TMode Mode() const { return mode_; }
     // Counts per day (yyyymmdd) and per code, ascending.
     void Show(std::vector<std::pair<int, int>> perDay, std::vector<std::pair<int, int>> perCode);
 
     // What the bars show now: day (yyyymmdd) or code, and count.
-    const std::vector<std::pair<int, int>>& Bars() const { return bars_; }
+    const std::vector<std::pair<int, int>>& Bars() const {
+        return mode_ == TMode::PerDay ? perDay_ : perCode_;
+    }
     // The text a hover over bar `index` shows.
     QString BarText(int index) const;
     // As a click on bar `index`.
@@ -43,7 +44,6 @@ private:
     TMode mode_ = TMode::PerDay;
     std::vector<std::pair<int, int>> perDay_;
     std::vector<std::pair<int, int>> perCode_;
-    std::vector<std::pair<int, int>> bars_;
     // Made once and refilled: a new series and axes on every filter change cost a full layout.
     QBarSet* set_ = nullptr;
     QBarCategoryAxis* axisX_ = nullptr;

@@ -7,10 +7,6 @@ namespace kve17 {
 
 namespace {
 
-std::optional<TDay> DayOf(const std::string& day) {
-    return day.empty() ? std::nullopt : ParseDay(day);
-}
-
 // The wait cursor while the database answers: a search over a long history takes a moment.
 class TBusy {
 public:
@@ -51,11 +47,8 @@ THistoryTableModel::THistoryTableModel(std::shared_ptr<history::THistory> histor
 bool THistoryTableModel::Load(QString& error) {
     try {
         newest_ = history_->NewestSeq(line_, address_);
-        history::THistoryFilter all;
-        all.Line = line_;
-        all.Address = address_;
-        all.UpToSeq = newest_;
-        stored_ = newest_ > 0 ? history_->Summary(all) : history::THistorySummary{};
+        stored_ =
+            newest_ > 0 ? history_->Summary(OnDevice({}, newest_)) : history::THistorySummary{};
     } catch (const std::exception& e) {
         error = HistoryReadError(e);
         return false;
@@ -94,11 +87,7 @@ bool THistoryTableModel::Reload(QString& error, bool& changed) {
                         .arg(address_);
             return false;
         }
-        history::THistoryFilter all;
-        all.Line = line_;
-        all.Address = address_;
-        all.UpToSeq = newest;
-        stored = history_->Summary(all);
+        stored = history_->Summary(OnDevice({}, newest));
     } catch (const std::exception& e) {
         error = HistoryReadError(e);
         return false;
@@ -111,11 +100,16 @@ bool THistoryTableModel::Reload(QString& error, bool& changed) {
     return true;
 }
 
-history::THistoryFilter THistoryTableModel::Query() const {
-    history::THistoryFilter query = history::HistoryFilter(filter_);
+history::THistoryFilter THistoryTableModel::OnDevice(history::THistoryFilter query,
+                                                     std::int64_t upTo) const {
     query.Line = line_;
     query.Address = address_;
-    query.UpToSeq = newest_;
+    query.UpToSeq = upTo;
+    return query;
+}
+
+history::THistoryFilter THistoryTableModel::Query() const {
+    history::THistoryFilter query = OnDevice(history::HistoryFilter(filter_), newest_);
     query.OrderBy = SortColumn();
     query.Descending = Descending();
     return query;
@@ -151,7 +145,7 @@ void THistoryTableModel::Refresh() {
             const history::THistoryFilter query = Query();
             shown_ = filter_.Empty() ? stored_ : history_->Summary(query);
             for (const history::TDayCount& day : history_->DayCounts(query))
-                if (const auto parsed = DayOf(day.Day))
+                if (const auto parsed = ParseDay(day.Day))
                     perDay_.emplace_back(*parsed, static_cast<int>(day.Count));
             for (const history::TCodeCount& code : history_->CodeCounts(query))
                 perCode_.emplace_back(code.Code, static_cast<int>(code.Count));
@@ -211,11 +205,11 @@ bool THistoryTableModel::RowAdded(int row) const {
 
 TRowCounts THistoryTableModel::Counts() const {
     return {static_cast<int>(shown_.Count), static_cast<int>(stored_.Count),
-            static_cast<int>(shown_.Invalid), DayOf(shown_.First), DayOf(shown_.Last)};
+            static_cast<int>(shown_.Invalid), ParseDay(shown_.First), ParseDay(shown_.Last)};
 }
 
 std::pair<std::optional<TDay>, std::optional<TDay>> THistoryTableModel::StoredDays() const {
-    return {DayOf(stored_.First), DayOf(stored_.Last)};
+    return {ParseDay(stored_.First), ParseDay(stored_.Last)};
 }
 
 int THistoryTableModel::AddedCount() const {

@@ -51,6 +51,8 @@ protected:
     void Sort() override { Refresh(); }
 
 private:
+    // `query` held to the events of the device up to place `upTo`.
+    history::THistoryFilter OnDevice(history::THistoryFilter query, std::int64_t upTo) const;
     // The listing of the rows shown: the filter, the order, the device, up to its newest event.
     history::THistoryFilter Query() const;
     std::vector<TRecordRow> Fetch(std::int64_t offset, std::int64_t limit) const;

@@ -37,7 +37,6 @@ public:
 
     // Shows the rows that pass `filter`; nothing is fetched again when it is the same.
     void SetFilter(TRecordFilter filter);
-    const TRecordFilter& Filter() const { return filter_; }
 
     // Row `row` of the table, which rowCount() covers.
     virtual const TRecordRow& RowAt(int row) const = 0;

@@ -14,10 +14,6 @@ class TRecordTableModel : public TRecordModel {
 public:
     explicit TRecordTableModel(std::unique_ptr<IRecordSource> source, QObject* parent = nullptr);
 
-    const IRecordSource& Source() const { return *source_; }
-    // Indices into Source().Rows() of the rows shown, in table order.
-    const std::vector<int>& Shown() const { return shown_; }
-
     QString Title() const override { return source_->Title(); }
     QString WatchedPath() const override { return source_->WatchedPath(); }
     bool Reload(QString& error, bool& changed) override;
