@@ -37,18 +37,6 @@ bool MarkedWritable(const struct stat& st) {
     return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
 }
 
-bool WriteAll(int fd, std::span<const std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        bytes = bytes.subspan(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 // Moves the whole of `bytes` from the file's start with `call` (pread or pwrite).
 template <typename Bytes, typename Call> bool WholeAt(int fd, Bytes bytes, Call call) {
     off_t at = 0;
@@ -214,7 +202,7 @@ std::string WriteTemporary(const std::string& target, std::span<const std::uint8
     const int fd = CreateTemporary(FolderOf(target), mode, name);
     if (fd < 0)
         return {};
-    bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
+    bool ok = WriteAllAt(fd, bytes) && ::fsync(fd) == 0;
     if (ok && kept) {
         // Owner and group apart, so that the group is kept where the owner cannot be. Ownership
         // goes first, as it may clear the mode's special bits; the mode last, as it sets the
