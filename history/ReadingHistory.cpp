@@ -3,6 +3,7 @@
 #include "history/History.h"
 
 #include <cstdlib>
+#include <string_view>
 
 namespace kve17::history {
 
@@ -20,7 +21,6 @@ THistoryOutcome AppendToHistory(const std::string& where, const TReadingPlace& p
     THistoryOutcome outcome;
     if (!result.Started || !result.Saved || result.LinkResult != 0)
         return outcome;
-    outcome.Attempted = true;
     THistoryReading reading;
     reading.Line = place.Line;
     reading.Port = place.Port;

@@ -6,7 +6,6 @@
 
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace kve17::history {
 
@@ -22,7 +21,6 @@ struct TReadingPlace {
 };
 
 struct THistoryOutcome {
-    bool Attempted = false; // the reading ended without failure, so the history was asked
     bool Written = false;
     int Added = 0;
     std::string Message; // for the operator when not written: "История не записана: …"

@@ -2,7 +2,6 @@
 
 #include "tools/cli/CommandLine.h"
 
-#include <charconv>
 #include <functional>
 #include <optional>
 #include <stdexcept>
