@@ -80,7 +80,7 @@ TArchiveViewer::TArchiveViewer(std::unique_ptr<TRecordModel> model, QWidget* par
     Model->setParent(this);
     setWindowFlag(Qt::Window);
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("Просмотр архива — %1").arg(Model->Title()));
+    setWindowTitle(Model->WindowTitle());
     BuildActions();
     BuildBody();
     SetDateRange();

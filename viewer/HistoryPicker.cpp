@@ -115,12 +115,6 @@ QString AskLineName(QWidget* parent, const QString& line) {
     return ok && to.trimmed() != line ? to : QString();
 }
 
-QString HistoryWindowTitle(const THistoryTableModel& model) {
-    return QStringLiteral("История событий — линия «%1», прибор %2")
-        .arg(QString::fromStdString(model.Line()))
-        .arg(model.Address());
-}
-
 } // namespace
 
 void THistoryPicker::RenameClick() {
@@ -134,7 +128,7 @@ bool RenameViewedLine(TArchiveViewer& viewer, const QString& to, QString& error)
     auto* model = qobject_cast<THistoryTableModel*>(viewer.Model);
     if (model == nullptr || !model->RenameLine(to, error))
         return false;
-    viewer.setWindowTitle(HistoryWindowTitle(*model));
+    viewer.setWindowTitle(model->WindowTitle());
     return true;
 }
 
@@ -145,7 +139,6 @@ TArchiveViewer* OpenHistoryViewer(std::shared_ptr<history::THistory> history,
     if (!model->Load(error))
         return nullptr;
     auto* viewer = new TArchiveViewer(std::move(model), parent);
-    viewer->setWindowTitle(HistoryWindowTitle(*qobject_cast<THistoryTableModel*>(viewer->Model)));
     auto* rename = new QAction(QStringLiteral("Переименовать линию…"), viewer);
     rename->setToolTip(QStringLiteral("Дать линии название, которое хранится в истории"));
     QObject::connect(rename, &QAction::triggered, viewer, [viewer] {

@@ -72,6 +72,12 @@ QString THistoryTableModel::Title() const {
         .arg(address_);
 }
 
+QString THistoryTableModel::WindowTitle() const {
+    return QStringLiteral("История событий — линия «%1», прибор %2")
+        .arg(QString::fromStdString(line_))
+        .arg(address_);
+}
+
 bool THistoryTableModel::Reload(QString& error, bool& changed) {
     changed = false;
     history::THistorySummary stored;

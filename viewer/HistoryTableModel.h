@@ -29,6 +29,7 @@ public:
     int Address() const { return address_; }
 
     QString Title() const override;
+    QString WindowTitle() const override;
     int PollMs() const override { return pollMs_; }
     bool Remote() const override { return true; }
     // Rows are numbered from the device's newest event; the events a reload found are marked.

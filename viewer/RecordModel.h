@@ -25,6 +25,9 @@ public:
 
     // What the window's title names: the file, or the device and database.
     virtual QString Title() const = 0;
+    virtual QString WindowTitle() const {
+        return QStringLiteral("Просмотр архива — %1").arg(Title());
+    }
     // A file to watch for changes; "" when the source has none.
     virtual QString WatchedPath() const { return {}; }
     // How often to look for new records when there is no file to watch (ms); 0: never.
