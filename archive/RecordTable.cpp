@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <numeric>
 
 namespace kve17 {
 
@@ -101,6 +102,12 @@ std::vector<int> FilterRows(const std::vector<TRecordRow>& rows, const TRecordFi
         if (filter.Empty() || Passes(rows[i], filter))
             shown.push_back(static_cast<int>(i));
     return shown;
+}
+
+std::vector<int> AllRows(const std::vector<TRecordRow>& rows) {
+    std::vector<int> all(rows.size());
+    std::iota(all.begin(), all.end(), 0);
+    return all;
 }
 
 TRowCounts CountRows(const std::vector<TRecordRow>& rows, const std::vector<int>& shown) {

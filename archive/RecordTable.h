@@ -64,6 +64,8 @@ struct TRowCounts {
     std::optional<TDay> Last;  // latest day shown
 };
 TRowCounts CountRows(const std::vector<TRecordRow>& rows, const std::vector<int>& shown);
+// Every index into `rows`, in listing order.
+std::vector<int> AllRows(const std::vector<TRecordRow>& rows);
 // Records per day (ascending day) and per code (ascending code) of the rows shown; records
 // without a day are not in the per-day counts.
 std::vector<std::pair<TDay, int>> CountPerDay(const std::vector<TRecordRow>& rows,

@@ -45,10 +45,14 @@ void CreateVersion1(IHistoryConnection& db) {
 using TStep = void (*)(IHistoryConnection&);
 constexpr TStep Steps[SchemaVersion] = {CreateVersion1};
 
-int StoredVersion(IHistoryConnection& db) {
-    db.Execute("CREATE TABLE IF NOT EXISTS kve17_schema (version INTEGER NOT NULL)");
+int MaxVersion(IHistoryConnection& db) {
     const auto rows = db.Query("SELECT max(version) FROM kve17_schema");
     return rows.empty() || !rows[0][0] ? 0 : std::stoi(*rows[0][0]);
+}
+
+int StoredVersion(IHistoryConnection& db) {
+    db.Execute("CREATE TABLE IF NOT EXISTS kve17_schema (version INTEGER NOT NULL)");
+    return MaxVersion(db);
 }
 
 // The version without taking the write lock, so a reader never waits for a reading; 0 when the
@@ -62,8 +66,7 @@ int CurrentVersion(IHistoryConnection& db) {
     const auto rows = db.Query(exists);
     if (rows.empty() || rows[0][0].value_or("0") == "0")
         return 0;
-    const auto version = db.Query("SELECT max(version) FROM kve17_schema");
-    return version.empty() || !version[0][0] ? 0 : std::stoi(*version[0][0]);
+    return MaxVersion(db);
 }
 
 } // namespace

@@ -31,7 +31,6 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <filesystem>
-#include <numeric>
 #include <set>
 #include <sstream>
 
@@ -56,12 +55,6 @@ TDay DayOf(const QDate& date) {
 
 QString DayString(const std::optional<TDay>& day) {
     return day ? QString::fromStdString(DayText(*day)) : QStringLiteral("—");
-}
-
-std::vector<int> AllRows(const std::vector<TRecordRow>& rows) {
-    std::vector<int> all(rows.size());
-    std::iota(all.begin(), all.end(), 0);
-    return all;
 }
 
 QDateEdit* MakeDateEdit(QWidget* parent) {

@@ -1,7 +1,6 @@
 #include "viewer/RecordTableModel.h"
 
 #include <algorithm>
-#include <numeric>
 
 namespace kve17 {
 
@@ -94,9 +93,7 @@ TRowCounts TRecordTableModel::Counts() const {
 }
 
 std::pair<std::optional<TDay>, std::optional<TDay>> TRecordTableModel::StoredDays() const {
-    std::vector<int> all(source_->Rows().size());
-    std::iota(all.begin(), all.end(), 0);
-    const TRowCounts counts = CountRows(source_->Rows(), all);
+    const TRowCounts counts = CountRows(source_->Rows(), AllRows(source_->Rows()));
     return {counts.First, counts.Last};
 }
 
