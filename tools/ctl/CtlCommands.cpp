@@ -9,7 +9,6 @@
 #include "link/Comportclass.h"
 #include "serial/Comport.h"
 #include "serial/PortDirectory.h"
-#include "serial/StopSignals.h"
 #include "tools/ctl/ConsolePrompt.h"
 #include "tools/ctl/ConsoleView.h"
 #include "tools/ctl/CtlLine.h"
@@ -121,8 +120,7 @@ template <typename Body> int OverPort(const TCtlOptions& options, Body body) {
     } catch (const std::exception& e) {
         // The driver gave up, or a stop signal came: the file kept its content, and the port is
         // closed by now.
-        const std::string why = StopSignal() != 0 ? std::string(StoppedText) : e.what();
-        Fail(why);
+        const std::string why = FailedBy(e);
         if (read.Json)
             PrintJson(options.Command, read, {}, why);
         return ExitFailed;
@@ -170,8 +168,7 @@ TLineReading ReadWholeLine(const TCtlOptions& options) {
         ConfigurePort(port, options.Read);
         line.Error = ReadTargetsOver(port, options, prompt, line.Outcomes).value_or("");
     } catch (const std::exception& e) {
-        line.Error = StopSignal() != 0 ? std::string(StoppedText) : e.what();
-        Fail(line.Error);
+        line.Error = FailedBy(e);
     }
     return line;
 }

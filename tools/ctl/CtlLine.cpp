@@ -107,6 +107,12 @@ void Fail(std::string_view text) {
     std::fprintf(stderr, "kve17ctl: %.*s\n", static_cast<int>(text.size()), text.data());
 }
 
+std::string FailedBy(const std::exception& e) {
+    std::string why = StopSignal() != 0 ? std::string(StoppedText) : e.what();
+    Fail(why);
+    return why;
+}
+
 void ConfigurePort(TComPort& port, const TReadOptions& read) {
     LoadComPort1Settings(port);
     port.SetBaudRate(read.Rate);
@@ -191,8 +197,7 @@ std::vector<TDeviceOutcome> ReadTargets(TComPortClass& link, TConsolePrompt& pro
         } catch (const std::exception& e) {
             // The serial driver gave up in the middle of a reading, or a stop signal came: the
             // file kept its content, and the port is gone for the devices after it.
-            const std::string why = StopSignal() != 0 ? std::string(StoppedText) : e.what();
-            Fail(why);
+            const std::string why = FailedBy(e);
             TDeviceOutcome failed;
             failed.Device = target.Device;
             failed.File = Absolute(target.File);

@@ -10,6 +10,7 @@
 #include "tools/ctl/LineReport.h"
 
 #include <chrono>
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,8 @@ namespace kve17::ctl {
 inline constexpr std::string_view StoppedText = "reading stopped; the archive file is unchanged";
 
 void Fail(std::string_view text);
+// Why a reading ended by `e` (StoppedText when a stop signal came), said with Fail.
+std::string FailedBy(const std::exception& e);
 // The path from the root, or as given when the current folder is unknown.
 std::string Absolute(const std::string& path);
 
