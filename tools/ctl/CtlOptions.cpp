@@ -82,6 +82,14 @@ const TCommandText& TextOf(TCommand command) {
     throw std::invalid_argument(message);
 }
 
+// The number `v` when it lies from `low` to `high`; refused with `message` otherwise.
+int NumberIn(std::string_view v, long long low, long long high, const char* message) {
+    const auto number = cli::Number(v);
+    if (!number || *number < low || *number > high)
+        Refuse(message);
+    return static_cast<int>(*number);
+}
+
 void DeclarePort(CLI::App& app, TReadOptions& read) {
     cli::AddValue(app, "--port", "NAME|PATH",
                   "port name (COM3), device path (/dev/ttyUSB0), or device\n"
@@ -97,9 +105,7 @@ void DeclarePort(CLI::App& app, TReadOptions& read) {
 void DeclareDevices(CLI::App& app, TReadOptions& read, const char* value, const char* help) {
     cli::AddValue(app, "--device", value, help, [&](std::string_view v) {
         if (v.find_first_of(",-") == std::string_view::npos) {
-            const auto number = cli::Number(v);
-            if (!number || *number < 1 || *number > 31)
-                Refuse("--device must be a device number from 1 to 31");
+            NumberIn(v, 1, 31, "--device must be a device number from 1 to 31");
         }
         try {
             read.Devices = cli::AddressList("--device", v);
@@ -138,10 +144,8 @@ void DeclareLine(CLI::App& app, TReadOptions& read) {
     });
     AddValue(app, "--delay-tx", "MS", "pause before every request, milliseconds (default 25)",
              [&](std::string_view v) {
-                 const auto number = cli::Number(v);
-                 if (!number || *number < 0 || *number > 60000)
-                     Refuse("--delay-tx must be a number of milliseconds from 0 to 60000");
-                 read.DelayTx = static_cast<int>(*number);
+                 read.DelayTx = NumberIn(
+                     v, 0, 60000, "--delay-tx must be a number of milliseconds from 0 to 60000");
              });
     cli::AddFlag(app, "--echo",
                  "the adapter sends every transmitted byte back: drop it\n"
@@ -153,10 +157,8 @@ void DeclareLine(CLI::App& app, TReadOptions& read) {
              "when another reader holds the port, wait up to SECONDS\n"
              "for it (default: refuse at once)",
              [&](std::string_view v) {
-                 const auto number = cli::Number(v);
-                 if (!number || *number < 0 || *number > 86400)
-                     Refuse("--wait must be a number of seconds from 0 to 86400");
-                 read.WaitSeconds = static_cast<int>(*number);
+                 read.WaitSeconds =
+                     NumberIn(v, 0, 86400, "--wait must be a number of seconds from 0 to 86400");
              });
     cli::AddFlag(app, "--json", "the summary as JSON on stdout", read.Json);
 }
@@ -220,10 +222,9 @@ void DeclareScan(CLI::App& app, TReadOptions& read) {
                   "reply time-out per address, milliseconds (default: fitted\n"
                   "to the line speed, about 110 at 9600)",
                   [&](std::string_view v) {
-                      const auto number = cli::Number(v);
-                      if (!number || *number < 1 || *number > 60000)
-                          Refuse("--timeout must be a number of milliseconds from 1 to 60000");
-                      read.TimeoutMs = static_cast<int>(*number);
+                      read.TimeoutMs =
+                          NumberIn(v, 1, 60000,
+                                   "--timeout must be a number of milliseconds from 1 to 60000");
                   });
     DeclareLine(app, read);
 }
@@ -278,10 +279,7 @@ void DeclareHistoryQuery(CLI::App& app, TCtlOptions& options) {
                         q.Where);
     AddValue(app, "--line", "NAME", "only this line", [&](std::string_view v) { q.Line = v; });
     AddValue(app, "--device", "N", "only device N, 1 to 31", [&](std::string_view v) {
-        const auto number = cli::Number(v);
-        if (!number || *number < 1 || *number > 31)
-            Refuse("--device must be a device number from 1 to 31");
-        q.Device = static_cast<int>(*number);
+        q.Device = NumberIn(v, 1, 31, "--device must be a device number from 1 to 31");
     });
     DeclareFilter(app, options);
     cli::AddFlag(app, "--readings", "the reading log instead of the events", q.Readings);
