@@ -132,8 +132,6 @@ QWidget* TArchiveViewer::BuildFilters() {
     ChartMode = new QComboBox(box);
     ChartMode->addItems({QStringLiteral("По дням"), QStringLiteral("По кодам")});
 
-    connect(SinceBox, &QCheckBox::toggled, SinceEdit, &QWidget::setEnabled);
-    connect(UntilBox, &QCheckBox::toggled, UntilEdit, &QWidget::setEnabled);
     for (QCheckBox* check : {SinceBox, UntilBox, InvalidBox})
         connect(check, &QCheckBox::toggled, this, &TArchiveViewer::ApplyFilter);
     for (QDateEdit* edit : {SinceEdit, UntilEdit})
@@ -281,6 +279,9 @@ void TArchiveViewer::TextEdited() {
 
 void TArchiveViewer::ApplyFilter() {
     typingTimer_.stop();
+    // A date takes part while its box is ticked.
+    SinceEdit->setEnabled(SinceBox->isChecked());
+    UntilEdit->setEnabled(UntilBox->isChecked());
     TRecordFilter filter;
     if (SinceBox->isChecked())
         filter.Since = DayOf(SinceEdit->date());
@@ -320,8 +321,6 @@ void TArchiveViewer::ShowDay(int day) {
     const QSignalBlocker blockSince(SinceBox), blockUntil(UntilBox);
     SinceBox->setChecked(true);
     UntilBox->setChecked(true);
-    SinceEdit->setEnabled(true);
-    UntilEdit->setEnabled(true);
     const QSignalBlocker blockFrom(SinceEdit), blockTo(UntilEdit);
     SinceEdit->setDate(DateOf(day));
     UntilEdit->setDate(DateOf(day));
@@ -333,19 +332,15 @@ void TArchiveViewer::ShowCode(int code) {
 }
 
 void TArchiveViewer::ResetFilters() {
-    for (QWidget* widget :
-         std::initializer_list<QWidget*>{SinceBox, UntilBox, InvalidBox, CodesEdit, SearchEdit})
-        widget->blockSignals(true);
-    SinceBox->setChecked(false);
-    UntilBox->setChecked(false);
-    SinceEdit->setEnabled(false);
-    UntilEdit->setEnabled(false);
-    InvalidBox->setChecked(false);
-    CodesEdit->clear();
-    SearchEdit->clear();
-    for (QWidget* widget :
-         std::initializer_list<QWidget*>{SinceBox, UntilBox, InvalidBox, CodesEdit, SearchEdit})
-        widget->blockSignals(false);
+    {
+        const QSignalBlocker blockSince(SinceBox), blockUntil(UntilBox), blockInvalid(InvalidBox),
+            blockCodes(CodesEdit), blockSearch(SearchEdit);
+        SinceBox->setChecked(false);
+        UntilBox->setChecked(false);
+        InvalidBox->setChecked(false);
+        CodesEdit->clear();
+        SearchEdit->clear();
+    }
     SetDateRange();
     ApplyFilter();
 }
