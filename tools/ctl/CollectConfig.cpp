@@ -1,5 +1,7 @@
 #include "tools/ctl/CollectConfig.h"
 
+#include "tools/ctl/commands/Read.h"
+
 #include <algorithm>
 #include <array>
 #include <filesystem>
@@ -44,8 +46,7 @@ bool Known(std::string_view key, bool global) {
 // A value checked by `read`'s own option, its fault said with the key's name.
 void CheckValue(const std::string& key, const std::string& value) {
     std::string error;
-    if (ParseCommandLine({"read", "--port", "p", "--device", "1", "--dir", "d", "--" + key, value},
-                         error))
+    if (ParseReading({"--port", "p", "--device", "1", "--dir", "d", "--" + key, value}, error))
         return;
     if (const auto at = error.find("--" + key); at != std::string::npos)
         error.erase(at, 2);
@@ -143,7 +144,7 @@ std::optional<std::string> ValueOf(const TSection& section, std::string_view key
 
 // The `read` command line of one line: the common settings first, its own after them.
 std::vector<std::string> ReadArguments(const TSection& global, const TSection& line,
-                                       const TCtlOptions& command, const TParser& parser) {
+                                       const TCollectOptions& command, const TParser& parser) {
     const auto port = ValueOf(line, "port");
     const auto device = ValueOf(line, "device");
     if (!port || !device)
@@ -154,8 +155,8 @@ std::vector<std::string> ReadArguments(const TSection& global, const TSection& l
     if (dir.empty())
         parser.RefuseAt(line.At,
                         "line '" + line.Name + "' needs a dir, or a dir before the first line");
-    std::vector<std::string> args = {"read",  "--port", *port,    "--device", *device,
-                                     "--dir", dir,      "--line", line.Name};
+    std::vector<std::string> args = {"--port", *port, "--device", *device,
+                                     "--dir",  dir,   "--line",   line.Name};
     for (const TSection* section : {&global, &line})
         for (const auto& [key, value] : section->Keys)
             if (std::find(LineSettings.begin(), LineSettings.end(), key) != LineSettings.end() &&
@@ -172,7 +173,7 @@ std::vector<std::string> ReadArguments(const TSection& global, const TSection& l
 
 } // namespace
 
-std::optional<std::vector<TCollectLine>> LoadCollectConfig(const TCtlOptions& command,
+std::optional<std::vector<TCollectLine>> LoadCollectConfig(const TCollectOptions& command,
                                                            std::string& error) {
     const std::string& path = command.Config;
     std::ifstream in(path);
@@ -196,7 +197,7 @@ std::optional<std::vector<TCollectLine>> LoadCollectConfig(const TCtlOptions& co
         for (std::size_t i = 1; i < sections.size(); ++i) {
             const TSection& s = sections[i];
             const auto args = ReadArguments(sections.front(), s, command, parser);
-            auto options = ParseCommandLine(args, error);
+            auto options = ParseReading(args, error);
             if (!options)
                 parser.RefuseAt(s.At, error);
             options->Read.Echo = s.Echo.value_or(sections.front().Echo.value_or(false));

@@ -19,14 +19,20 @@
 
 namespace kve17::ctl {
 
+// The options of `collect`: the configuration, and what overrides it.
+struct TCollectOptions {
+    std::string Config;
+    TReadOptions Read; // --history, --no-history and --json
+};
+
 struct TCollectLine {
-    std::string Name;    // the section's name; the line's name in the history
-    TCtlOptions Options; // as `read` would have parsed them
+    std::string Name;     // the section's name; the line's name in the history
+    TLineCommand Options; // as `read` would have parsed them
 };
 
 // The lines in file order. `command` gives --json and a --history or --no-history that overrides
 // the file's. On a fault, nothing with `error` naming the file, its line and the key.
-std::optional<std::vector<TCollectLine>> LoadCollectConfig(const TCtlOptions& command,
+std::optional<std::vector<TCollectLine>> LoadCollectConfig(const TCollectOptions& command,
                                                            std::string& error);
 
 } // namespace kve17::ctl

@@ -1,7 +1,19 @@
-// The sub-commands of kve17ctl; each returns the program's exit status.
+// What the sub-commands of kve17ctl share: their exit statuses, and the port, folder and reading
+// of the line that `read`, `scan` and `collect` work.
 #pragma once
 
+#include "serial/Comport.h"
+#include "tools/ctl/ConsolePrompt.h"
+#include "tools/ctl/CtlLine.h"
 #include "tools/ctl/CtlOptions.h"
+#include "tools/ctl/LineReport.h"
+#include "tools/ctl/TraceComPort.h"
+
+#include <cstdio>
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace kve17::ctl {
 
@@ -9,12 +21,33 @@ inline constexpr int ExitOk = 0;
 inline constexpr int ExitFailed = 1;
 inline constexpr int ExitUsage = 2;
 
-int RunPorts();
-int RunCreate(const TCtlOptions& options);
-int RunRead(const TCtlOptions& options);
-int RunShow(const TCtlOptions& options);
-int RunScan(const TCtlOptions& options);
-int RunHistory(const TCtlOptions& options);
-int RunCollect(const TCtlOptions& options);
+// Opens the line and reads its targets; the reason when the port does not open.
+std::optional<std::string> ReadTargetsOver(IComPort& port, const TLineCommand& options,
+                                           TConsolePrompt& prompt,
+                                           std::vector<TDeviceOutcome>& outcomes);
+
+// A folder for the files of a whole line, made when missing; the reason when it cannot be.
+std::string DirFault(const std::string& dir);
+
+// Runs `body` on the port the command line names, with the trace in between when asked for.
+// A driver failure that `body` lets pass ends the command; a script still gets its summary.
+template <typename Body> int OverPort(const TLineCommand& options, Body body) {
+    const TReadOptions& read = options.Read;
+    try {
+        TComPort port;
+        ConfigurePort(port, read);
+        if (!read.Trace)
+            return body(port, port);
+        TTraceComPort trace(port, stderr);
+        return body(trace, port);
+    } catch (const std::exception& e) {
+        // The driver gave up, or a stop signal came: the file kept its content, and the port is
+        // closed by now.
+        const std::string why = FailedBy(e);
+        if (read.Json)
+            PrintJson(options.Command, read, {}, why);
+        return ExitFailed;
+    }
+}
 
 } // namespace kve17::ctl

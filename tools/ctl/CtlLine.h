@@ -57,10 +57,10 @@ struct TLineReading {
     std::vector<TDeviceOutcome> Outcomes;
     std::string Error;
 };
-TLineReading ReadWholeLine(const TCtlOptions& options);
+TLineReading ReadWholeLine(const TLineCommand& options);
 
 // Adds the successful readings to the history the options name. The readings succeeded
 // whatever happens here: a failure is said once, on stderr.
-void KeepHistory(const TCtlOptions& options, const std::vector<TDeviceOutcome>& outcomes);
+void KeepHistory(const TLineCommand& options, const std::vector<TDeviceOutcome>& outcomes);
 
 } // namespace kve17::ctl

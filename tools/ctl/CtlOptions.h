@@ -1,4 +1,6 @@
-// The command line of kve17ctl: sub-command, options and operands, checked before anything runs.
+// The option groups several sub-commands of kve17ctl share, each declared once: the line of a
+// reading or a scan, the history a reading goes to, and the record filter of `show` and
+// `history`.
 #pragma once
 
 #include "archive/RecordTable.h"
@@ -6,11 +8,14 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-namespace kve17::ctl {
+namespace CLI {
+class App;
+}
 
-enum class TCommand { Ports, Create, Read, Show, Scan, History, Collect };
+namespace kve17::ctl {
 
 // The line and the devices of a reading or a scan.
 struct TReadOptions {
@@ -32,41 +37,30 @@ struct TReadOptions {
     std::string Line; // "" for the line of the port
 };
 
-// What `history` lists, and from where.
-struct THistoryQuery {
-    std::string Where; // "" for the default history
-    std::string Line;
-    int Device = 0;         // 0: every device; the records by the options' Filter
-    bool Readings = false;  // the reading log instead of the events
-    bool Lines = false;     // the lines and their devices instead of the events
-    std::string RenameFrom; // --rename-line: the line to rename to RenameTo
-    std::string RenameTo;
-};
+// What is done on a line; its JSON summary is named after it.
+enum class TLineJob { Read, Scan };
 
-struct TCtlOptions {
-    TCommand Command = TCommand::Ports;
-    bool Help = false;
-    bool Version = false;
-    bool MainHelp = false; // help asked before any command
-    std::string File;
-    bool Force = false;   // create
-    bool Csv = false;     // show
-    bool Json = false;    // show
-    char Separator = ','; // show --csv
-    bool SeparatorGiven = false;
-    TRecordFilter Filter; // show
+// The options of a command that works a line: `read`, `scan`, and each line of `collect`.
+struct TLineCommand {
+    TLineJob Command = TLineJob::Read;
     TReadOptions Read;
-    THistoryQuery History;
-    std::string Config; // collect: the configuration file
+    std::string File; // a reading without --dir: its archive file
 };
 
-// The parsed command line, or nothing with `error` set to the reason.
-std::optional<TCtlOptions> ParseCommandLine(const std::vector<std::string>& args,
-                                            std::string& error);
+// Refuses an option's value: the message is the user's.
+[[noreturn]] void Refuse(const char* message);
+// The number `v` when it lies from `low` to `high`; refused with `message` otherwise.
+int NumberIn(std::string_view v, long long low, long long high, const char* message);
 
-std::string MainUsage();
-std::string CommandUsage(TCommand command);
-const char* CommandName(TCommand command);
-bool IsCommand(const std::string& word);
+void DeclarePort(CLI::App& app, TReadOptions& read);
+void DeclareDevices(CLI::App& app, TReadOptions& read, const char* value, const char* help);
+// How the line is driven: speed, framing, pacing, tracing, and the wait for a held port.
+void DeclareLine(CLI::App& app, TReadOptions& read);
+// Where the history lies: a file or a postgresql:// address.
+void DeclareHistoryPlace(CLI::App& app, const std::string& help, std::string& where);
+// The history a reading adds to, or none, and the line's name in it.
+void DeclareHistory(CLI::App& app, TReadOptions& read);
+// The record filter that show and history share.
+void DeclareFilter(CLI::App& app, TRecordFilter& filter);
 
 } // namespace kve17::ctl

@@ -64,23 +64,23 @@ void PrintScan(const std::vector<TDeviceOutcome>& outcomes, const TReadOptions& 
                 read.Port.c_str(), read.Baud);
 }
 
-nlohmann::json SummaryJson(TCommand command, const TReadOptions& read,
+nlohmann::json SummaryJson(TLineJob command, const TReadOptions& read,
                            const std::vector<TDeviceOutcome>& outcomes, const std::string& error) {
     nlohmann::json devices = nlohmann::json::array();
     for (const TDeviceOutcome& o : outcomes)
-        devices.push_back(command == TCommand::Scan ? ScanJson(o) : ReadingJson(o));
+        devices.push_back(command == TLineJob::Scan ? ScanJson(o) : ReadingJson(o));
     nlohmann::json summary = {
-        {"command", CommandName(command)},
+        {"command", command == TLineJob::Scan ? "scan" : "read"},
         {"port", read.Port},
         {"baud", read.Baud},
         {"parity", std::string(1, read.Parity)},
         {"stop", read.Stop},
-        {"ok", error.empty() && (command == TCommand::Scan || AllOk(outcomes))},
+        {"ok", error.empty() && (command == TLineJob::Scan || AllOk(outcomes))},
         {"devices", devices},
     };
     if (!error.empty())
         summary["error"] = error;
-    if (command == TCommand::Scan) {
+    if (command == TLineJob::Scan) {
         nlohmann::json answering = nlohmann::json::array();
         for (const TDeviceOutcome& o : outcomes)
             if (o.Started)
@@ -90,7 +90,7 @@ nlohmann::json SummaryJson(TCommand command, const TReadOptions& read,
     return summary;
 }
 
-void PrintJson(TCommand command, const TReadOptions& read,
+void PrintJson(TLineJob command, const TReadOptions& read,
                const std::vector<TDeviceOutcome>& outcomes, const std::string& error) {
     PrintJsonValue(SummaryJson(command, read, outcomes, error));
 }

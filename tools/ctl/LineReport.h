@@ -32,9 +32,9 @@ bool AllOk(const std::vector<TDeviceOutcome>& outcomes);
 // The answering devices of a scan, one a line, and a closing count.
 void PrintScan(const std::vector<TDeviceOutcome>& outcomes, const TReadOptions& read);
 // The summary as one JSON object; `error` is the reason nothing was read ("" otherwise).
-nlohmann::json SummaryJson(TCommand command, const TReadOptions& read,
+nlohmann::json SummaryJson(TLineJob command, const TReadOptions& read,
                            const std::vector<TDeviceOutcome>& outcomes, const std::string& error);
-void PrintJson(TCommand command, const TReadOptions& read,
+void PrintJson(TLineJob command, const TReadOptions& read,
                const std::vector<TDeviceOutcome>& outcomes, const std::string& error);
 // Any JSON value on stdout, indented.
 void PrintJsonValue(const nlohmann::json& value);

@@ -1,15 +1,40 @@
 // collect: the lines of a configuration read one after the other, for schedulers.
 #include "serial/StopSignals.h"
+#include "tools/cli/CommandLine.h"
 #include "tools/ctl/CollectConfig.h"
 #include "tools/ctl/CtlCommands.h"
 #include "tools/ctl/CtlLine.h"
 #include "tools/ctl/LineReport.h"
+#include "tools/ctl/SubCommand.h"
 
 #include <cstdio>
 
 namespace kve17::ctl {
 
 namespace {
+
+void DeclareCollect(CLI::App& app, TCollectOptions& options) {
+    cli::AddValue(app, "--config", "FILE", "the lines, devices and folders to read",
+                  [&](std::string_view v) {
+                      if (v.empty())
+                          Refuse("--config needs a file");
+                      options.Config = v;
+                  });
+    DeclareHistoryPlace(app,
+                        "the event history: a file, or postgresql://... (default:\n"
+                        "the configuration's, else $XDG_DATA_HOME/kve17/history.sqlite)",
+                        options.Read.History);
+    cli::AddFlag(app, "--no-history", "keep no history of these readings", options.Read.NoHistory);
+    cli::AddFlag(app, "--json", "the summary as JSON on stdout", options.Read.Json);
+}
+
+std::string AcceptCollect(TCollectOptions& options, const std::vector<std::string>& operands) {
+    if (std::string fault = NoOperand(operands); !fault.empty())
+        return fault;
+    if (options.Config.empty())
+        return "--config is required";
+    return "";
+}
 
 bool AllRead(const TLineReading& reading) {
     return reading.Error.empty() && AllOk(reading.Outcomes);
@@ -25,16 +50,14 @@ void PrintLine(const TCollectLine& line, const TLineReading& reading) {
 
 nlohmann::json LineJson(const TCollectLine& line, const TLineReading& reading) {
     nlohmann::json json =
-        SummaryJson(TCommand::Read, line.Options.Read, reading.Outcomes, reading.Error);
+        SummaryJson(TLineJob::Read, line.Options.Read, reading.Outcomes, reading.Error);
     json.erase("command");
     json["line"] = line.Name;
     json["dir"] = Absolute(line.Options.Read.Dir);
     return json;
 }
 
-} // namespace
-
-int RunCollect(const TCtlOptions& options) {
+int RunCollect(const TCollectOptions& options) {
     std::string error;
     const auto lines = LoadCollectConfig(options, error);
     if (!lines) {
@@ -71,5 +94,22 @@ int RunCollect(const TCtlOptions& options) {
         std::printf("\n%d of %zu lines read in full\n", complete, lines->size());
     return ok ? ExitOk : ExitFailed;
 }
+
+} // namespace
+
+extern const TSubCommand CollectCommand = {
+    .Name = "collect",
+    .Synopsis = "collect --config FILE",
+    .Summary = "read every line and device a configuration lists",
+    .Usage = "collect --config FILE [OPTIONS]",
+    .About = "Reads the lines of the configuration FILE one after the other, each as a\n"
+             "reading of a whole line does: every listed device into its archive file and\n"
+             "the history. A line whose port fails does not stop the others; a table per line\n"
+             "(or one JSON object) ends the collection. Made for schedulers such as a\n"
+             "systemd timer.\n",
+    .Footer = "Exit status 0 when every device of every line was read, 1 when any failed, 2\n"
+              "when the configuration is wrong (its file and line named).\n",
+    .Make = TCommandLine<TCollectOptions, DeclareCollect, AcceptCollect, RunCollect>::Make,
+};
 
 } // namespace kve17::ctl

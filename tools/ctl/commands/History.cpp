@@ -1,8 +1,11 @@
 // kve17ctl history: the events or the reading log of the history, as text, CSV or JSON.
-#include "archive/RecordExport.h"
 #include "history/History.h"
+
+#include "archive/RecordExport.h"
+#include "tools/cli/CommandLine.h"
 #include "tools/ctl/CtlCommands.h"
 #include "tools/ctl/LineReport.h"
+#include "tools/ctl/SubCommand.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -15,15 +18,72 @@ namespace {
 using history::THistoryEvent;
 using history::TReadingLogEntry;
 
+// What `history` lists, and from where.
+struct THistoryQuery {
+    std::string Where; // "" for the default history
+    std::string Line;
+    int Device = 0;         // 0: every device; the records by the options' Filter
+    bool Readings = false;  // the reading log instead of the events
+    bool Lines = false;     // the lines and their devices instead of the events
+    std::string RenameFrom; // --rename-line: the line to rename to RenameTo
+    std::string RenameTo;
+};
+
+struct THistoryOptions {
+    THistoryQuery History;
+    TRecordFilter Filter;
+    bool Csv = false;
+    bool Json = false;
+};
+
+void DeclareHistoryQuery(CLI::App& app, THistoryOptions& options) {
+    using cli::AddValue;
+    THistoryQuery& q = options.History;
+    DeclareHistoryPlace(app,
+                        "the history: a file, or postgresql://... (default\n"
+                        "$XDG_DATA_HOME/kve17/history.sqlite)",
+                        q.Where);
+    AddValue(app, "--line", "NAME", "only this line", [&](std::string_view v) { q.Line = v; });
+    AddValue(app, "--device", "N", "only device N, 1 to 31", [&](std::string_view v) {
+        q.Device = NumberIn(v, 1, 31, "--device must be a device number from 1 to 31");
+    });
+    DeclareFilter(app, options.Filter);
+    cli::AddFlag(app, "--readings", "the reading log instead of the events", q.Readings);
+    cli::AddFlag(app, "--lines", "the lines, their ports and devices instead of the events",
+                 q.Lines);
+    AddValue(app, "--rename-line", "NAME", "give the line NAME the name of --to",
+             [&](std::string_view v) { q.RenameFrom = v; });
+    AddValue(app, "--to", "NEW", "the new name of --rename-line", [&](std::string_view v) {
+        if (v.empty())
+            Refuse("--to needs a name");
+        q.RenameTo = v;
+    });
+    cli::AddFlag(app, "--csv", "comma-separated values with a header row", options.Csv);
+    cli::AddFlag(app, "--json", "a JSON array", options.Json);
+}
+
+std::string AcceptHistoryQuery(THistoryOptions& options, const std::vector<std::string>& operands) {
+    const THistoryQuery& q = options.History;
+    if (q.RenameFrom.empty() != q.RenameTo.empty())
+        return "--rename-line and --to go together";
+    if (q.Readings + q.Lines + !q.RenameFrom.empty() > 1)
+        return "--readings, --lines and --rename-line exclude each other";
+    if (std::string fault = NoOperand(operands); !fault.empty())
+        return fault;
+    if (options.Csv && options.Json)
+        return "--csv and --json exclude each other";
+    return "";
+}
+
 // The shared record filter as the history's query.
-history::THistoryFilter FilterOf(const TCtlOptions& options) {
+history::THistoryFilter FilterOf(const THistoryOptions& options) {
     history::THistoryFilter f = history::HistoryFilter(options.Filter);
     f.Line = options.History.Line;
     f.Address = options.History.Device;
     return f;
 }
 
-void PrintEvents(const std::vector<THistoryEvent>& events, const TCtlOptions& options) {
+void PrintEvents(const std::vector<THistoryEvent>& events, const THistoryOptions& options) {
     if (options.Json) {
         auto array = nlohmann::json::array();
         for (const auto& e : events)
@@ -51,7 +111,7 @@ void PrintEvents(const std::vector<THistoryEvent>& events, const TCtlOptions& op
     }
 }
 
-void PrintReadings(const std::vector<TReadingLogEntry>& log, const TCtlOptions& options) {
+void PrintReadings(const std::vector<TReadingLogEntry>& log, const THistoryOptions& options) {
     if (options.Json) {
         auto array = nlohmann::json::array();
         for (const auto& r : log)
@@ -81,7 +141,7 @@ void PrintReadings(const std::vector<TReadingLogEntry>& log, const TCtlOptions& 
     }
 }
 
-void PrintLines(const std::vector<history::TLineInfo>& lines, const TCtlOptions& options) {
+void PrintLines(const std::vector<history::TLineInfo>& lines, const THistoryOptions& options) {
     if (options.Json) {
         auto array = nlohmann::json::array();
         for (const auto& l : lines)
@@ -104,9 +164,7 @@ void PrintLines(const std::vector<history::TLineInfo>& lines, const TCtlOptions&
     }
 }
 
-} // namespace
-
-int RunHistory(const TCtlOptions& options) {
+int RunHistory(const THistoryOptions& options) {
     const THistoryQuery& q = options.History;
     const std::string where = q.Where.empty() ? history::DefaultHistoryPath() : q.Where;
     try {
@@ -130,5 +188,19 @@ int RunHistory(const TCtlOptions& options) {
     }
     return std::fflush(stdout) == 0 && !std::ferror(stdout) ? ExitOk : ExitFailed;
 }
+
+} // namespace
+
+extern const TSubCommand HistoryCommand = {
+    .Name = "history",
+    .Synopsis = "history [OPTIONS]",
+    .Summary = "list events or readings from the event history",
+    .Usage = "history [OPTIONS]",
+    .About = "Lists the events of the history, newest first per device (devices by line and\n"
+             "number), or with --readings the log of the readings, newest first.\n",
+    .Footer = "A date bound leaves out events without a readable date.\n",
+    .Make =
+        TCommandLine<THistoryOptions, DeclareHistoryQuery, AcceptHistoryQuery, RunHistory>::Make,
+};
 
 } // namespace kve17::ctl
