@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <sys/stat.h>
 
 namespace kve17::test {
 namespace {
@@ -190,6 +191,29 @@ TEST_F(Collect, AConfigurationFaultNamesFileLineAndKeyAndReadsNothing) {
     EXPECT_EQ(run.Status, 2);
     EXPECT_EQ(run.Err, "kve17ctl: " + dir.File("missing.conf") + ": cannot be read\n");
     EXPECT_EQ(Ctl({"collect"}).Status, 2);
+}
+
+// A named pipe would wait for a writer and a device give bytes without end: anything but a
+// regular file is refused before it is opened, through a link too.
+TEST_F(Collect, AConfigurationThatIsNoRegularFileIsRefusedAtOnce) {
+    const std::string pipe = dir.File("site.fifo");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    std::filesystem::create_symlink(pipe, dir.File("link.conf"));
+    std::filesystem::create_directory(dir.File("folder"));
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {pipe, "a named pipe"},
+        {dir.File("link.conf"), "a named pipe"},
+        {dir.File("folder"), "a folder"},
+        {"/dev/null", "a device"},
+    };
+    for (const auto& [path, what] : cases) {
+        const Finished run = RunCtl({"collect", "--config", path}, 10s);
+        EXPECT_EQ(run.Status, 2) << path << " (-1: it waited)";
+        EXPECT_EQ(run.Err,
+                  "kve17ctl: " + path + ": " + what + "; a configuration is a regular file\n");
+        EXPECT_EQ(run.Out, "");
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("kve17")));
 }
 
 // systemd 252 checks unit files without a running systemd; the program's path is swapped for

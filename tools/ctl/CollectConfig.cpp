@@ -171,11 +171,39 @@ std::vector<std::string> ReadArguments(const TSection& global, const TSection& l
     return args;
 }
 
+// What the path is when it is there but no regular file; "" otherwise. A named pipe would wait
+// for a writer and a device give bytes without end, so neither is opened.
+std::string NotAFile(const std::string& path) {
+    using std::filesystem::file_type;
+    std::error_code ec;
+    switch (std::filesystem::status(path, ec).type()) {
+    case file_type::regular:
+    case file_type::not_found:
+    case file_type::none:
+        return "";
+    case file_type::directory:
+        return "a folder";
+    case file_type::fifo:
+        return "a named pipe";
+    case file_type::character:
+    case file_type::block:
+        return "a device";
+    case file_type::socket:
+        return "a socket";
+    default:
+        return "an unknown kind of file";
+    }
+}
+
 } // namespace
 
 std::optional<std::vector<TCollectLine>> LoadCollectConfig(const TCollectOptions& command,
                                                            std::string& error) {
     const std::string& path = command.Config;
+    if (const std::string what = NotAFile(path); !what.empty()) {
+        error = path + ": " + what + "; a configuration is a regular file";
+        return std::nullopt;
+    }
     std::ifstream in(path);
     if (!in) {
         error = path + ": cannot be read";
