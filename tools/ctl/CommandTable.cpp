@@ -2,8 +2,8 @@
 
 namespace kve17::ctl {
 
-// Each defined in its own file under commands/. A new sub-command is one file there and one
-// row here.
+// Each defined in its own file under commands/. A new sub-command is one file there and its
+// name here, declared and listed.
 extern const TSubCommand PortsCommand, CreateCommand, ReadCommand, HistoryCommand, CollectCommand,
     ShowCommand, ScanCommand;
 
