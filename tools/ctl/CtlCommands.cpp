@@ -13,6 +13,10 @@
 
 namespace kve17::ctl {
 
+void Say(std::FILE* out, std::string_view text) {
+    std::fprintf(out, "%.*s\n", static_cast<int>(text.size()), text.data());
+}
+
 namespace {
 
 // The files of a reading: the one FILE, or one per device in the folder of --dir.

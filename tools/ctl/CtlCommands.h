@@ -13,6 +13,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kve17::ctl {
@@ -20,6 +21,9 @@ namespace kve17::ctl {
 inline constexpr int ExitOk = 0;
 inline constexpr int ExitFailed = 1;
 inline constexpr int ExitUsage = 2;
+
+// One line of the program's own words on `out`.
+void Say(std::FILE* out, std::string_view text);
 
 // Opens the line and reads its targets; the reason when the port does not open.
 std::optional<std::string> ReadTargetsOver(IComPort& port, const TLineCommand& options,

@@ -2,7 +2,6 @@
 
 #include "tools/cli/CommandLine.h"
 
-#include <cstdio>
 #include <stdexcept>
 
 namespace kve17::ctl {
@@ -54,10 +53,6 @@ std::string OneFile(const std::vector<std::string>& operands, std::string& file)
         return "exactly one archive FILE expected";
     file = operands.front();
     return "";
-}
-
-void Say(std::FILE* out, std::string_view text) {
-    std::fprintf(out, "%.*s\n", static_cast<int>(text.size()), text.data());
 }
 
 } // namespace kve17::ctl

@@ -4,7 +4,6 @@
 // page and the bash completion all read that table.
 #pragma once
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -69,8 +68,5 @@ std::string CommandUsage(const TSubCommand& command);
 std::string NoOperand(const std::vector<std::string>& operands);
 // The operand check of a command that takes one archive FILE, put in `file`.
 std::string OneFile(const std::vector<std::string>& operands, std::string& file);
-
-// A line on `out`, as the program says its own words.
-void Say(std::FILE* out, std::string_view text);
 
 } // namespace kve17::ctl
