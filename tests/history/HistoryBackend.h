@@ -18,6 +18,23 @@ inline std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
     return info.param == Backend::Sqlite ? "Sqlite" : "Postgres";
 }
 
+// A reading of `link` into `image` as the history takes it: the file's records after the reading.
+inline history::THistoryReading ReadForHistory(TArchiveImage& image, IDeviceLink& link, int address,
+                                               const std::string& port, const std::string& file) {
+    RecordingView view;
+    const TReadingResult result = ReadIntoImage(image, address - 1, link, view);
+    EXPECT_EQ(result.LinkResult, 0);
+    history::THistoryReading reading;
+    reading.Port = port;
+    reading.Address = address;
+    reading.File = file;
+    reading.Mode = result.Mode;
+    reading.Records = result.Listing;
+    reading.Found = result.NewListed;
+    reading.Result = "Закончено чтение архива";
+    return reading;
+}
+
 class HistoryDatabase {
 public:
     explicit HistoryDatabase(Backend backend) : backend_(backend) {}

@@ -58,7 +58,7 @@ int RunCollect(const TCtlOptions& options) {
                 std::printf("\n");
             PrintLine(line, reading);
         }
-        KeepHistory(line.Options, reading.Outcomes);
+        SayHistory(line.Options.Read, reading.Outcomes);
         std::fflush(stdout);
     }
     const bool ok = complete == static_cast<int>(lines->size());

@@ -4,8 +4,6 @@
 #include "archive/ArchiveListing.h"
 #include "archive/ArchiveOps.h"
 #include "archive/RecordExport.h"
-#include "history/HistoryConnection.h"
-#include "history/ReadingHistory.h"
 #include "link/Comportclass.h"
 #include "serial/Comport.h"
 #include "serial/PortDirectory.h"
@@ -80,7 +78,7 @@ std::optional<std::string> ReadTargetsOver(IComPort& port, const TCtlOptions& op
         return error;
     const bool terminal = !read.Trace && ::isatty(STDERR_FILENO) == 1;
     TConsoleView view(stderr, terminal);
-    outcomes = ReadTargets(link, prompt, view, TargetsOf(options));
+    outcomes = ReadTargets(link, prompt, view, TargetsOf(options), read);
     link.ClosePort();
     return std::nullopt;
 }
@@ -93,7 +91,7 @@ int ReadOver(IComPort& port, const TCtlOptions& options, TConsolePrompt& prompt)
         return ExitFailed;
     }
     const int status = Summarize(options, outcomes);
-    KeepHistory(options, outcomes);
+    SayHistory(options.Read, outcomes);
     return status;
 }
 
@@ -128,32 +126,6 @@ template <typename Body> int OverPort(const TCtlOptions& options, Body body) {
 }
 
 } // namespace
-
-// After a history failure the devices after it are not tried.
-void KeepHistory(const TCtlOptions& options, const std::vector<TDeviceOutcome>& outcomes) {
-    const TReadOptions& read = options.Read;
-    if (read.NoHistory)
-        return;
-    const std::string where = read.History.empty() ? history::DefaultHistoryPath() : read.History;
-    int added = 0;
-    int devices = 0;
-    for (const TDeviceOutcome& o : outcomes) {
-        if (!o.Ok)
-            continue;
-        const auto outcome =
-            history::AppendToHistory(where, {read.Line, read.Port, o.Device, o.File}, o.Reading);
-        if (!outcome.Written) {
-            Fail(outcome.Message);
-            return;
-        }
-        added += outcome.Added;
-        ++devices;
-    }
-    if (devices == 0 || read.Json)
-        return;
-    std::printf("history %s: %d new events\n",
-                history::IsServerLocation(where) ? "server" : where.c_str(), added);
-}
 
 TLineReading ReadWholeLine(const TCtlOptions& options) {
     TLineReading line;

@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
     if (!kve17::EnsureStandardDescriptors())
         return ExitFailed;
     kve17::InstallStopSignals();
+    kve17::IgnoreFileSizeSignal();
     const std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
     const auto options = ParseCommandLine(args, error);
