@@ -193,10 +193,12 @@ TReadingLogEntry ReadingOf(const TRow& row) {
 
 using TDeviceKey = std::tuple<std::string, int>;
 
-// The gaps not yet listed, per device, in the order of the listing.
+// The gaps not yet listed, per device, in the order of the listing. A page of a listing
+// (Offset, Limit) lists only the gaps between two of its own events.
 class TPendingGaps {
 public:
-    TPendingGaps(std::vector<THistoryGap> gaps, bool oldestFirst) : oldestFirst_(oldestFirst) {
+    TPendingGaps(std::vector<THistoryGap> gaps, bool oldestFirst, bool paged)
+        : oldestFirst_(oldestFirst), paged_(paged) {
         if (oldestFirst)
             std::reverse(gaps.begin(), gaps.end());
         for (THistoryGap& gap : gaps)
@@ -206,20 +208,21 @@ public:
     // Lists the device's gaps that come before this event; false when the sink had enough.
     bool Before(const THistoryEvent& e, const TItemSink& sink) {
         const TDeviceKey key{e.Line, e.Address};
-        if (last_ && *last_ != key && !Rest(*last_, sink))
+        const bool first = last_ != key;
+        if (first && last_ && !Rest(*last_, sink))
             return false;
         last_ = key;
         auto& gaps = perDevice_[key];
         while (!gaps.empty() &&
                (oldestFirst_ ? gaps.front().AfterSeq < e.Seq : gaps.front().AfterSeq >= e.Seq)) {
-            if (!sink(gaps.front()))
+            if (!(paged_ && first) && !sink(gaps.front()))
                 return false;
             gaps.erase(gaps.begin());
         }
         return true;
     }
 
-    // The gaps after the last event of each device.
+    // The gaps after the last event of each device, and of devices without listed events.
     void Finish(const TItemSink& sink) {
         if (last_ && !Rest(*last_, sink))
             return;
@@ -230,13 +233,14 @@ public:
 
 private:
     bool oldestFirst_;
+    bool paged_;
     std::map<TDeviceKey, std::vector<THistoryGap>> perDevice_;
     std::optional<TDeviceKey> last_;
 
     bool Rest(const TDeviceKey& key, const TItemSink& sink) {
         auto& gaps = perDevice_[key];
         for (const THistoryGap& gap : gaps)
-            if (!sink(gap))
+            if (!paged_ && !sink(gap))
                 return false;
         gaps.clear();
         return true;
@@ -258,7 +262,7 @@ void StreamListing(IHistoryConnection& db, const THistoryFilter& filter, const T
         StreamEvents(db, filter, [&sink](const THistoryEvent& e) { return sink(e); });
         return;
     }
-    TPendingGaps gaps(Gaps(db, filter), filter.Descending);
+    TPendingGaps gaps(Gaps(db, filter), filter.Descending, filter.Offset > 0 || filter.Limit > 0);
     bool more = true;
     StreamEvents(db, filter, [&](const THistoryEvent& e) {
         more = gaps.Before(e, sink) && sink(e);

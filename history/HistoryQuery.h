@@ -17,8 +17,9 @@ using TReadingSink = std::function<bool(const TReadingLogEntry&)>;
 
 // Newest first per device (or in the filter's column order), devices by line name and address.
 void StreamEvents(IHistoryConnection& db, const THistoryFilter& filter, const TEventSink& sink);
-// The events as StreamEvents lists them, with each gap between the two events it lies between;
-// gaps are only placed so in the number order (ColNumber), elsewhere the events come alone.
+// The events as StreamEvents lists them, with each gap between the two events it lies between
+// (a page, with Offset or Limit, only those between two of its events); gaps are only placed so
+// in the number order (ColNumber), elsewhere the events come alone.
 void StreamListing(IHistoryConnection& db, const THistoryFilter& filter, const TItemSink& sink);
 // The gaps of the filter's line and device that reach into its dates, newest first per device.
 std::vector<THistoryGap> Gaps(IHistoryConnection& db, const THistoryFilter& filter);

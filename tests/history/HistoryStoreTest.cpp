@@ -284,6 +284,23 @@ TEST_P(Store, EventsOverwrittenBeforeTheyWereReadAreAMarkedGap) {
     ASSERT_NE(gap, items.begin());
     EXPECT_EQ(*(gap - 1), "989");
     EXPECT_EQ(*(gap + 1), "988");
+    // A page lists the gaps between two of its own events only.
+    const auto page = [&](std::int64_t offset, std::int64_t limit) {
+        THistoryFilter f = Device();
+        f.Offset = offset;
+        f.Limit = limit;
+        std::vector<std::string> listed;
+        h.StreamListing(f, [&](const history::THistoryItem& item) {
+            const auto* gap = std::get_if<history::THistoryGap>(&item);
+            listed.push_back(gap ? "gap"
+                                 : std::to_string(std::get<history::THistoryEvent>(item).Seq));
+            return true;
+        });
+        return listed;
+    };
+    EXPECT_EQ(page(987, 2), (std::vector<std::string>{"989", "gap", "988"}));
+    EXPECT_EQ(page(985, 3), (std::vector<std::string>{"991", "990", "989"}));
+    EXPECT_EQ(page(988, 2), (std::vector<std::string>{"988", "987"}));
     // Dates that lie on one side of it do not list it.
     around.Since = "2024-01-12";
     around.Until = "2024-01-12";
