@@ -200,22 +200,46 @@ std::int64_t LogReading(IHistoryConnection& db, std::int64_t device, const THist
                         log)[0][0]);
 }
 
+// Rows of events a statement inserts at once: one round trip to a server instead of many.
+constexpr std::size_t EventsPerInsert = 64;
+constexpr std::size_t EventColumnCount = 13;
+
+// "INSERT INTO events (…) VALUES ($1, … $13), ($14, …)" for `rows` rows.
+std::string InsertEventsSql(std::size_t rows) {
+    std::string sql =
+        "INSERT INTO events (device_id, seq, reading_id, code, detail, second, minute,"
+        " hour, day, month, year, stamp, invalid) VALUES ";
+    for (std::size_t row = 0; row < rows; ++row) {
+        sql += row ? ", (" : "(";
+        for (std::size_t c = 1; c <= EventColumnCount; ++c)
+            sql += (c > 1 ? ", $" : "$") + std::to_string(row * EventColumnCount + c);
+        sql += ")";
+    }
+    return sql;
+}
+
 void InsertEvents(IHistoryConnection& db, std::int64_t device, std::int64_t readingId,
                   std::int64_t seq, const std::vector<const TListedRecord*>& events) {
+    static const std::string many = InsertEventsSql(EventsPerInsert);
+    static const std::string one = InsertEventsSql(1);
     std::map<std::string, std::int64_t> perDay;
-    for (const TListedRecord* listed : events) {
-        const TArchiveRecord& r = listed->Record;
-        const std::string stamp = EventStamp(r);
+    TParams rows;
+    rows.reserve(EventsPerInsert * EventColumnCount);
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        const TListedRecord& listed = *events[i];
+        const std::string stamp = EventStamp(listed.Record);
         if (!stamp.empty())
             ++perDay[stamp.substr(0, 10)];
-        TParams event{device, ++seq, readingId};
-        AddRecord(event, r);
-        event.emplace_back(stamp.empty() ? TValue{nullptr} : TValue{stamp});
-        event.emplace_back(std::int64_t{listed->Invalid ? 1 : 0});
-        db.Execute("INSERT INTO events (device_id, seq, reading_id, code, detail, second, "
-                   "minute, hour, day, month, year, stamp, invalid) VALUES ($1, $2, $3, $4, $5, "
-                   "$6, $7, $8, $9, $10, $11, $12, $13)",
-                   event);
+        rows.insert(rows.end(), {device, ++seq, readingId});
+        AddRecord(rows, listed.Record);
+        rows.emplace_back(stamp.empty() ? TValue{nullptr} : TValue{stamp});
+        rows.emplace_back(std::int64_t{listed.Invalid ? 1 : 0});
+        // Full batches together, the rest row by row: two statements to prepare.
+        const bool full = rows.size() == EventsPerInsert * EventColumnCount;
+        if (full || events.size() - i <= events.size() % EventsPerInsert) {
+            db.Execute(full ? many : one, rows);
+            rows.clear();
+        }
     }
     for (const auto& [day, count] : perDay) {
         const TParams params{device, day, count};
