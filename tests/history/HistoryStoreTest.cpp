@@ -6,6 +6,7 @@
 #include "archive/ArchiveOps.h"
 #include "history/HistorySchema.h"
 #include "tests/history/HistoryBackend.h"
+#include "tests/support/TcpPeer.h"
 
 #include <chrono>
 #include <fcntl.h>
@@ -639,6 +640,45 @@ INSTANTIATE_TEST_SUITE_P(Backends, Lines, ::testing::Values(Backend::Sqlite, Bac
                          BackendName);
 INSTANTIATE_TEST_SUITE_P(Backends, Upgrade, ::testing::Values(Backend::Sqlite, Backend::Postgres),
                          BackendName);
+
+// A server that takes the connection and never answers: a listener that never accepts.
+TEST(ServerWaits, AServerThatNeverAnswersIsGivenUpAtTheConnectTimeOut) {
+    TcpPeer silent;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        history::OpenHistoryConnection(
+            "postgresql://kve17@127.0.0.1:" + std::to_string(silent.Port()) +
+            "/postgres?connect_timeout=1");
+        ADD_FAILURE() << "connected";
+    } catch (const EHistory& e) {
+        EXPECT_EQ(e.Fault(), THistoryFault::Unreachable);
+        EXPECT_EQ(std::string(e.what()),
+                  "сервер базы истории недоступен: нет ответа за 1 с; проверьте адрес сервера, "
+                  "имя пользователя и пароль (~/.pgpass)");
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+}
+
+TEST(ServerWaits, AStopEndsAConnectionUnderWayAtOnce) {
+    TcpPeer silent;
+    StopPipe stop;
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(200ms);
+        stop.Stop();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        history::OpenHistoryConnection(
+            "postgresql://kve17@127.0.0.1:" + std::to_string(silent.Port()) +
+                "/postgres?connect_timeout=120",
+            {.StopFd = stop.Fd()});
+        ADD_FAILURE() << "connected";
+    } catch (const EHistory& e) {
+        EXPECT_EQ(e.Fault(), THistoryFault::Stopped) << e.what();
+    }
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s);
+}
 
 TEST(ServerWaits, ALockHeldLongerThanTheLockTimeOutIsNamedWithWhatToDo) {
     HistoryDatabase database(Backend::Postgres);
