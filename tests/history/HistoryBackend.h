@@ -75,4 +75,17 @@ private:
     std::string schema_;
 };
 
+// A test on each backend: `where` is the history, and a test without a server is skipped.
+class OnBackend : public ::testing::TestWithParam<Backend> {
+protected:
+    HistoryDatabase database{GetParam()};
+    std::string where;
+
+    void SetUp() override {
+        where = database.Location();
+        if (where.empty())
+            GTEST_SKIP() << "KVE17_TEST_PG names no server (scripts/test.sh starts one)";
+    }
+};
+
 } // namespace kve17::test

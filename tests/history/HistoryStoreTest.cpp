@@ -113,17 +113,8 @@ struct Collector {
     }
 };
 
-class Store : public ::testing::TestWithParam<Backend> {
+class Store : public OnBackend {
 protected:
-    HistoryDatabase database{GetParam()};
-    std::string where;
-
-    void SetUp() override {
-        where = database.Location();
-        if (where.empty())
-            GTEST_SKIP() << "KVE17_TEST_PG names no server (scripts/test.sh starts one)";
-    }
-
     static THistoryFilter Device(int address = 2) {
         THistoryFilter f;
         f.Address = address;

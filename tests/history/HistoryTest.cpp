@@ -54,17 +54,8 @@ struct Collector {
     }
 };
 
-class History : public ::testing::TestWithParam<Backend> {
+class History : public OnBackend {
 protected:
-    HistoryDatabase database{GetParam()};
-    std::string where;
-
-    void SetUp() override {
-        where = database.Location();
-        if (where.empty())
-            GTEST_SKIP() << "KVE17_TEST_PG names no server (scripts/test.sh starts one)";
-    }
-
     // Checks that the device's history is events `first` to `last`, each once, in order.
     void ExpectEvents(THistory& h, int first, int last) {
         THistoryFilter filter;
