@@ -7,6 +7,7 @@
 #include "dialogs/Obrport.h"
 #include "history/ReadingHistory.h"
 #include "serial/ComPort1Settings.h"
+#include "serial/PortPlace.h"
 #include "serial/StopSignals.h"
 #include "viewer/ArchiveViewer.h"
 #include "viewer/HistoryPicker.h"
@@ -246,15 +247,32 @@ void TForm1::Button2Click() {
     });
 }
 
-// Runs on the reader's thread; the reading stands whatever the history says.
+// Runs on the reader's thread, right after the file is saved; the reading stands whatever the
+// history says. A failed reading is logged with the words the operator saw.
 void TForm1::KeepHistory(int device, const TReadingResult& result) {
     if (!history_)
         return;
-    const auto outcome = history::AppendToHistory(
-        *history_, {"", std::string(Link.GetPortName()), device + 1, ArchiveFile.ArchiveFileName},
-        result);
-    if (!outcome.Message.empty())
-        prompt_.Message(outcome.Message, "Предупреждение", TMsgIcon::Warning, TMsgButtons::Ok);
+    history::TConnectionOptions options;
+    options.StopFd = StopSignalFd();
+    const std::string port(Link.GetPortName());
+    const std::string text = result.LinkResult != 0 ? Link.ErrorText(device, result.LinkResult)
+                             : result.Saved         ? std::string(ReadingDoneText)
+                                                    : std::string(SaveFailedText);
+    const auto outcome = history::TReadingHistory(*history_, options)
+                             .Keep({"", port, PortPlace(port, ports_, HostName()), device + 1,
+                                    ArchiveFile.ArchiveFileName},
+                                   result, text);
+    std::string warning = outcome.Message;
+    if (outcome.Gap)
+        warning = "Прибор " + std::to_string(device + 1) +
+                  " записал новые события поверх непрочитанных: в истории отмечен пропуск. "
+                  "Читайте прибор чаще.";
+    else if (outcome.Warning)
+        warning = "Новые события прибора " + std::to_string(device + 1) +
+                  " заняли почти весь его архив: читайте прибор чаще, иначе события будут "
+                  "потеряны.";
+    if (!warning.empty())
+        prompt_.Message(warning, "Предупреждение", TMsgIcon::Warning, TMsgButtons::Ok);
 }
 
 void TForm1::ViewArchiveClick() {

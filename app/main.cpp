@@ -91,6 +91,7 @@ int main(int argc, char** argv) {
     }
     TApplication app(argc, argv);
     InstallStopSignals();
+    IgnoreFileSizeSignal();
     CloseOnStopSignal(app);
     QtOperatorPrompt prompt;
     try {

@@ -69,10 +69,11 @@ struct TReadingResult {
     int StoredRecords = 0; // records written in fresh mode
     int MergedRecords = 0; // new records merged in incremental mode
     bool Saved = false;    // the file was written back and closed
-    // What a reading without failure found new, newest first, as it lies in the ring after the
-    // reading: a fresh reading's stored records, an incremental reading's merged ones (the end
-    // markers and never-written slots left out).
-    std::vector<TListedRecord> NewRecords;
+    // After a reading without failure: every record of the image as it is saved, newest first
+    // (ListArchive), and how many of the first of them the reading found new (a fresh reading's
+    // stored records, an incremental reading's merged ones; never-written slots left out).
+    std::vector<TListedRecord> Listing;
+    int NewListed = 0;
 };
 
 // Texts of the reading the callers may need to recognise.

@@ -151,6 +151,20 @@ void ReadBlocks(TReading& s, int deviceIndex, IDeviceLink& link, IReadingView& v
         result.MergedRecords = Merge(s);
 }
 
+// The image's listing after a reading without failure, and how much of it the reading brought:
+// the listed records among the slots it wrote before Position.
+void ListReading(const TArchiveImage& image, TReadingResult& result) {
+    result.Listing = ListArchive(image);
+    const int written =
+        result.Mode == TReadingMode::Fresh ? SlotCount : std::max(result.MergedRecords, 0);
+    for (const TListedRecord& listed : result.Listing) {
+        const int back = (image.Position - listed.Offset + RingSize) % RingSize / RecordSize;
+        if (back == 0 || back > written)
+            break;
+        ++result.NewListed;
+    }
+}
+
 } // namespace
 
 TReadingResult ReadIntoImage(TArchiveImage& image, int deviceIndex, IDeviceLink& link,
@@ -163,8 +177,7 @@ TReadingResult ReadIntoImage(TArchiveImage& image, int deviceIndex, IDeviceLink&
     view.ShowProgress(BlockCount);
     ReadBlocks(s, deviceIndex, link, view, result);
     if (result.LinkResult == LinkCode::Ok)
-        result.NewRecords = ListArchive(
-            s.Image, result.Mode == TReadingMode::Fresh ? SlotCount : result.MergedRecords);
+        ListReading(s.Image, result);
     image = s.Image;
     return result;
 }

@@ -51,7 +51,9 @@ bool ContainsText(std::string_view text, std::string_view wanted) {
 }
 
 std::optional<TDay> RecordDay(const TArchiveRecord& r) {
-    if (r.Day < 1 || r.Day > 31 || r.Month < 1 || r.Month > 12 || r.Year < 1 || r.Year > 99)
+    const std::chrono::year_month_day date{std::chrono::year(Century + r.Year),
+                                           std::chrono::month(r.Month), std::chrono::day(r.Day)};
+    if (r.Year < 1 || r.Year > 99 || !date.ok())
         return std::nullopt;
     return (Century + r.Year) * 10000 + r.Month * 100 + r.Day;
 }

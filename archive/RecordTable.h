@@ -21,7 +21,7 @@ using TDay = int;
 struct TRecordRow {
     int Number; // 1 for the newest, in listing order
     TListedRecord Listed;
-    std::optional<TDay> Day; // nothing when the day, month or year is out of range
+    std::optional<TDay> Day; // nothing when the record's date is no calendar day of 2001..2099
 };
 
 enum TColumn { ColNumber, ColDate, ColTime, ColCode, ColDetail, ColState, ColumnCount };
@@ -31,7 +31,8 @@ extern const std::array<std::string_view, ColumnCount> ColumnTitles;
 inline constexpr std::string_view InvalidText = "недостоверна";
 
 std::vector<TRecordRow> ListRows(const TArchiveImage& image);
-// The day of a record; nothing when its day, month or year is out of range.
+// The day of a record; nothing when its date is not a real calendar day of 2001 to 2099 (31.02
+// is not). The one rule for files and the history alike.
 std::optional<TDay> RecordDay(const TArchiveRecord& record);
 // The texts of a row as the table shows them: "12", "31.12.07", "09:05:00", "200 (0xC8)".
 std::array<std::string, ColumnCount> RowTexts(const TRecordRow& row);

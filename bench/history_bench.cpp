@@ -59,9 +59,14 @@ THistory& MillionEvents(bool server) {
         return *h;
     h.emplace(THistory::Open(Where(server, "million")));
     const std::string line = "million " + std::to_string(::getpid());
+    // Each reading's file holds the device's last 988 events, half of them new.
     for (int d = 1; d <= Devices; ++d)
-        for (int first = 0; first < EventsPerDevice; first += ReadingRecords)
-            h->Append(ReadingOf(line, d, first, std::min(ReadingRecords, EventsPerDevice - first)));
+        for (int end = ReadingRecords; end < EventsPerDevice + ReadingRecords / 2;
+             end += ReadingRecords / 2) {
+            const int last = std::min(end, EventsPerDevice);
+            const int first = std::max(0, last - ReadingRecords);
+            h->Append(ReadingOf(line, d, first, last - first));
+        }
     return *h;
 }
 

@@ -42,8 +42,26 @@ void CreateVersion1(IHistoryConnection& db) {
     db.Execute("CREATE INDEX readings_by_device ON readings (device_id, at)");
 }
 
+// Version 2: a line is a place (the host and the device its port resolves to, or a server's
+// address), which lines of version 1 take on at their next reading by their port's text; the
+// gaps the devices left between two readings; and a log that holds failed readings too, with
+// what each append did.
+void UpgradeToVersion2(IHistoryConnection& db) {
+    db.Execute("ALTER TABLE lines ADD COLUMN place TEXT");
+    db.Execute("CREATE UNIQUE INDEX lines_by_place ON lines (place)");
+    db.Execute("CREATE TABLE gaps (device_id BIGINT NOT NULL REFERENCES devices(id),"
+               " after_seq BIGINT NOT NULL, reading_id BIGINT NOT NULL REFERENCES readings(id),"
+               " PRIMARY KEY (device_id, after_seq))");
+    for (const char* column :
+         {"ok INTEGER NOT NULL DEFAULT 1", "offered INTEGER NOT NULL DEFAULT 0",
+          "gap INTEGER NOT NULL DEFAULT 0", "warning INTEGER NOT NULL DEFAULT 0"})
+        db.Execute(std::string("ALTER TABLE readings ADD COLUMN ") + column);
+    // What a version-1 reading offered was what it found new.
+    db.Execute("UPDATE readings SET offered = found");
+}
+
 using TStep = void (*)(IHistoryConnection&);
-constexpr TStep Steps[SchemaVersion] = {CreateVersion1};
+constexpr TStep Steps[SchemaVersion] = {CreateVersion1, UpgradeToVersion2};
 
 int MaxVersion(IHistoryConnection& db) {
     const auto rows = db.Query("SELECT max(version) FROM kve17_schema");
@@ -71,8 +89,8 @@ int CurrentVersion(IHistoryConnection& db) {
 
 } // namespace
 
-void PrepareSchema(IHistoryConnection& db) {
-    if (CurrentVersion(db) == SchemaVersion)
+void PrepareSchema(IHistoryConnection& db, int target) {
+    if (CurrentVersion(db) == target)
         return;
     db.BeginWrite();
     try {
@@ -80,13 +98,12 @@ void PrepareSchema(IHistoryConnection& db) {
             db.Query(SchemaLockSql);
         const int version = StoredVersion(db);
         if (version > SchemaVersion)
-            throw EHistory("база истории записана более новой версией программы (версия " +
-                           std::to_string(version) + ")");
-        for (int v = version; v < SchemaVersion; ++v)
+            throw EHistory(THistoryFault::NewerSchema, {std::to_string(version)});
+        for (int v = version; v < target; ++v)
             Steps[v](db);
-        if (version < SchemaVersion) {
+        if (version < target) {
             db.Execute("DELETE FROM kve17_schema");
-            const TValue value = std::int64_t{SchemaVersion};
+            const TValue value = std::int64_t{target};
             db.Execute("INSERT INTO kve17_schema (version) VALUES ($1)", {&value, 1});
         }
         db.Commit();

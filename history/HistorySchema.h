@@ -6,10 +6,11 @@
 
 namespace kve17::history {
 
-inline constexpr int SchemaVersion = 1;
+inline constexpr int SchemaVersion = 2;
 
-// Brings the database to SchemaVersion in one transaction. Throws EHistory, also for a
-// history that a newer program has upgraded beyond what this one knows.
-void PrepareSchema(IHistoryConnection& db);
+// Brings the database to `version` (SchemaVersion unless a test asks for an older one) in one
+// transaction. Throws EHistory, also for a history that a newer program has upgraded beyond
+// what this one knows.
+void PrepareSchema(IHistoryConnection& db, int version = SchemaVersion);
 
 } // namespace kve17::history

@@ -3,7 +3,6 @@
 #include "history/History.h"
 
 #include <cstdlib>
-#include <string_view>
 
 namespace kve17::history {
 
@@ -16,24 +15,55 @@ std::optional<std::string> HistoryFromEnvironment() {
     return std::string(value);
 }
 
-THistoryOutcome AppendToHistory(const std::string& where, const TReadingPlace& place,
-                                const TReadingResult& result) {
-    THistoryOutcome outcome;
-    if (!result.Started || !result.Saved || result.LinkResult != 0)
-        return outcome;
+TReadingHistory::TReadingHistory(std::string where, TConnectionOptions options)
+    : where_(std::move(where)), options_(options) {}
+
+TReadingHistory::~TReadingHistory() = default;
+
+namespace {
+
+bool Succeeded(const TReadingResult& result) {
+    return result.Started && result.Saved && result.LinkResult == 0;
+}
+
+THistoryReading ReadingOf(const TReadingPlace& place, const TReadingResult& result,
+                          std::string_view resultText) {
     THistoryReading reading;
     reading.Line = place.Line;
     reading.Port = place.Port;
+    reading.Place = place.Place;
     reading.Address = place.Address;
     reading.File = place.File;
     reading.Mode = result.Mode;
-    reading.Records = result.NewRecords;
-    reading.Result = std::string(ReadingDoneText);
+    reading.Ok = Succeeded(result);
+    if (reading.Ok) {
+        reading.Records = result.Listing;
+        reading.Found = result.NewListed;
+    }
+    reading.Result = resultText;
+    return reading;
+}
+
+} // namespace
+
+THistoryOutcome TReadingHistory::Keep(const TReadingPlace& place, const TReadingResult& result,
+                                      std::string_view resultText) {
+    THistoryOutcome outcome;
+    if (!result.Started)
+        return outcome;
+    outcome.Tried = true;
     try {
-        outcome.Added = THistory::Open(where).Append(reading);
+        if (!history_)
+            history_ = std::make_unique<THistory>(THistory::Open(where_, options_));
+        const TAppendOutcome appended = history_->Append(ReadingOf(place, result, resultText));
         outcome.Written = true;
+        outcome.Added = appended.Added;
+        outcome.Gap = appended.Gap;
+        outcome.Warning = appended.Warning;
     } catch (const std::exception& e) {
-        // A folder that cannot be made, no memory: still the reading's success stands.
+        // A folder that cannot be made, no memory: still the reading's success stands. The next
+        // reading opens the history anew.
+        history_.reset();
         outcome.Message = std::string("История не записана: ") + e.what();
     }
     return outcome;

@@ -1,4 +1,5 @@
 #include "history/HistoryConnection.h"
+#include "history/StopWait.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -19,10 +20,14 @@ std::string SqliteParameters(std::string_view sql) {
     return text;
 }
 
+// A busy wait looks for a stop this often; a long statement every so many steps.
+constexpr std::chrono::milliseconds BusyStep{20};
+constexpr int StepsBetweenStopChecks = 50000;
+
 class TSqliteConnection final : public IHistoryConnection {
 public:
-    TSqliteConnection(const std::string& path, std::chrono::milliseconds busyTimeout)
-        : path_(path), busyTimeout_(busyTimeout) {
+    TSqliteConnection(const std::string& path, const TConnectionOptions& options)
+        : path_(path), options_(options) {
         std::error_code ec;
         const auto folder = std::filesystem::path(path).parent_path();
         if (!folder.empty())
@@ -32,10 +37,13 @@ public:
         if (rc != SQLITE_OK) {
             const std::string reason = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
             sqlite3_close(db_);
-            throw EHistory("не удается открыть базу истории " + path + ": " + reason);
+            throw EHistory(THistoryFault::OpenFailed, {path + ": " + reason});
         }
         sqlite3_extended_result_codes(db_, 1);
-        sqlite3_busy_timeout(db_, static_cast<int>(busyTimeout.count()));
+        sqlite3_busy_handler(db_, &TSqliteConnection::BusyWait, this);
+        if (options_.StopFd >= 0)
+            sqlite3_progress_handler(db_, StepsBetweenStopChecks, &TSqliteConnection::Progress,
+                                     this);
         // WAL lets the viewer read while a reading writes.
         Query("PRAGMA journal_mode=WAL", {});
         Execute("PRAGMA foreign_keys=ON", {});
@@ -50,13 +58,36 @@ public:
     TDialect Dialect() const override { return TDialect::Sqlite; }
 
     void Execute(std::string_view sql, std::span<const TValue> params) override {
-        Run(sql, params, nullptr);
+        Stream(sql, params, nullptr);
     }
 
-    std::vector<TRow> Query(std::string_view sql, std::span<const TValue> params) override {
-        std::vector<TRow> rows;
-        Run(sql, params, &rows);
-        return rows;
+    void Stream(std::string_view sql, std::span<const TValue> params,
+                const TRowSink& sink) override {
+        sqlite3_stmt* statement = Prepare(sql);
+        sqlite3_reset(statement);
+        sqlite3_clear_bindings(statement);
+        Bind(statement, params);
+        TRow row;
+        for (;;) {
+            const int rc = sqlite3_step(statement);
+            if (rc == SQLITE_DONE)
+                break;
+            if (rc != SQLITE_ROW)
+                Fail(rc, statement);
+            if (!sink)
+                continue;
+            ReadRow(statement, row);
+            bool more = false;
+            try {
+                more = sink(row);
+            } catch (...) {
+                sqlite3_reset(statement);
+                throw;
+            }
+            if (!more)
+                break;
+        }
+        sqlite3_reset(statement);
     }
 
     void BeginWrite() override { Execute("BEGIN IMMEDIATE", {}); }
@@ -69,31 +100,60 @@ public:
 private:
     sqlite3* db_ = nullptr;
     std::string path_;
-    std::chrono::milliseconds busyTimeout_;
+    TConnectionOptions options_;
     std::map<std::string, sqlite3_stmt*, std::less<>> statements_;
+    TClock::time_point busySince_;
+    bool stopped_ = false;
 
-    // Reads the reason first: resetting `statement` afterwards may change it.
-    [[noreturn]] void Fail(int rc, sqlite3_stmt* statement = nullptr) const {
-        const std::string reason = Reason(rc);
-        if (statement != nullptr)
-            sqlite3_reset(statement);
-        throw EHistory(reason);
+    // Waits in short steps until the busy time-out, ending early on a stop.
+    static int BusyWait(void* self, int count) {
+        auto& c = *static_cast<TSqliteConnection*>(self);
+        const auto now = TClock::now();
+        if (count == 0)
+            c.busySince_ = now;
+        if (now - c.busySince_ >= c.options_.BusyTimeout)
+            return 0;
+        const auto until = std::min(now + BusyStep, c.busySince_ + c.options_.BusyTimeout);
+        if (WaitReady(-1, 0, c.options_.StopFd, until) == TWaitResult::Stopped) {
+            c.stopped_ = true;
+            return 0;
+        }
+        return 1;
     }
 
-    std::string Reason(int rc) const {
+    static int Progress(void* self) {
+        auto& c = *static_cast<TSqliteConnection*>(self);
+        c.stopped_ = c.stopped_ || StopRequested(c.options_.StopFd);
+        return c.stopped_ ? 1 : 0;
+    }
+
+    // Reads the reason first: resetting `statement` afterwards may change it.
+    [[noreturn]] void Fail(int rc, sqlite3_stmt* statement = nullptr) {
+        const EHistory failure = Failure(rc);
+        stopped_ = false;
+        if (statement != nullptr)
+            sqlite3_reset(statement);
+        throw failure;
+    }
+
+    EHistory Failure(int rc) const {
         const int primary = rc & 0xFF;
+        if (stopped_ || StopRequested(options_.StopFd))
+            return EHistory(THistoryFault::Stopped);
         if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
-            return "база истории " + path_ + " занята другой программой дольше " +
-                   std::to_string(busyTimeout_.count()) + " мс";
+            return EHistory(THistoryFault::Busy,
+                            {path_, std::to_string(options_.BusyTimeout.count())});
         // A file-size limit (EFBIG) is a full disk for this program.
         const int error = sqlite3_system_errno(db_);
         if (primary == SQLITE_FULL || error == ENOSPC || error == EFBIG)
-            return "на диске нет места для базы истории " + path_;
+            return EHistory(THistoryFault::DiskFull, {path_});
         // The write's errno is not always kept; a size limit of the process ends here too.
         if (rc == SQLITE_IOERR_WRITE)
-            return "не удается записать базу истории " + path_ +
-                   ": на диске нет места или запись запрещена";
-        return "ошибка базы истории " + path_ + ": " + sqlite3_errmsg(db_);
+            return EHistory(THistoryFault::WriteFailed,
+                            {path_ + ": на диске нет места или запись запрещена"});
+        if (primary == SQLITE_READONLY || primary == SQLITE_CANTOPEN || primary == SQLITE_PERM)
+            return EHistory(THistoryFault::OpenFailed, {path_ + ": " + sqlite3_errmsg(db_)});
+        return EHistory(THistoryFault::FileError, {path_ + ": " + sqlite3_errmsg(db_)});
     }
 
     sqlite3_stmt* Prepare(std::string_view sql) {
@@ -124,40 +184,26 @@ private:
         }
     }
 
-    void Run(std::string_view sql, std::span<const TValue> params, std::vector<TRow>* rows) {
-        sqlite3_stmt* statement = Prepare(sql);
-        sqlite3_reset(statement);
-        sqlite3_clear_bindings(statement);
-        Bind(statement, params);
-        for (;;) {
-            const int rc = sqlite3_step(statement);
-            if (rc == SQLITE_DONE)
-                break;
-            if (rc != SQLITE_ROW)
-                Fail(rc, statement);
-            if (rows == nullptr)
-                continue;
-            TRow& row = rows->emplace_back();
-            const int columns = sqlite3_column_count(statement);
-            for (int c = 0; c < columns; ++c) {
-                const auto* text = sqlite3_column_text(statement, c);
-                if (text == nullptr)
-                    row.emplace_back();
-                else
-                    row.emplace_back(
-                        std::string(reinterpret_cast<const char*>(text),
-                                    static_cast<std::size_t>(sqlite3_column_bytes(statement, c))));
-            }
+    static void ReadRow(sqlite3_stmt* statement, TRow& row) {
+        const int columns = sqlite3_column_count(statement);
+        row.resize(static_cast<std::size_t>(columns));
+        for (int c = 0; c < columns; ++c) {
+            const auto* text = sqlite3_column_text(statement, c);
+            auto& cell = row[static_cast<std::size_t>(c)];
+            if (text == nullptr)
+                cell.reset();
+            else
+                cell.emplace(reinterpret_cast<const char*>(text),
+                             static_cast<std::size_t>(sqlite3_column_bytes(statement, c)));
         }
-        sqlite3_reset(statement);
     }
 };
 
 } // namespace
 
 std::unique_ptr<IHistoryConnection> OpenSqliteConnection(const std::string& path,
-                                                         std::chrono::milliseconds busyTimeout) {
-    return std::make_unique<TSqliteConnection>(path, busyTimeout);
+                                                         const TConnectionOptions& options) {
+    return std::make_unique<TSqliteConnection>(path, options);
 }
 
 std::string DefaultHistoryPath() {

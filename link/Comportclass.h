@@ -82,6 +82,8 @@ public:
     int Exchange(int deviceIndex, std::uint8_t command, int dataLen, const std::uint8_t* data,
                  std::span<std::uint8_t> reply) override;
     void ShowError(int deviceIndex, int code) override;
+    // The words ShowError shows for a failure code ("" for 0).
+    std::string ErrorText(int deviceIndex, int code) const;
 
     // Inner steps of the exchange, public for tests.
     int BuildFrame(int deviceIndex, std::uint8_t command, const std::uint8_t* data,

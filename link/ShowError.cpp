@@ -55,24 +55,29 @@ const TCodeMessage* FindMessage(int code) {
 
 } // namespace
 
+std::string TComPortClass::ErrorText(int deviceIndex, int code) const {
+    if (code == LinkCode::Ok)
+        return "";
+    const std::string device =
+        "устройство " + std::to_string(deviceIndex + 1) + " " + std::string(GetPortName());
+    const TCodeMessage* row = FindMessage(code);
+    if (!row)
+        return device + std::string(ExchangeFailedText) + HexText(code);
+    if (row->WithDevice)
+        return device + std::string(row->Text);
+    return std::string(row->Text);
+}
+
 void TComPortClass::ShowError(int deviceIndex, int code) {
     if (code == LinkCode::Ok)
         return;
     if (code == LinkCode::PortNotOpen)
         ClosePort(); // drops any failure: the message must still reach the operator
 
-    const std::string device =
-        "устройство " + std::to_string(deviceIndex + 1) + " " + std::string(GetPortName());
     const TCodeMessage* row = FindMessage(code);
-    std::string text;
-    if (!row)
-        text = device + std::string(ExchangeFailedText) + HexText(code);
-    else if (row->WithDevice)
-        text = device + std::string(row->Text);
-    else
-        text = std::string(row->Text);
     const bool isError = row && row->IsError;
-    prompt_.Message(text, isError ? LinkText::ErrorCaption : LinkText::WarningCaption,
+    prompt_.Message(ErrorText(deviceIndex, code),
+                    isError ? LinkText::ErrorCaption : LinkText::WarningCaption,
                     isError ? TMsgIcon::Error : TMsgIcon::Warning, TMsgButtons::Ok);
 }
 

@@ -62,4 +62,8 @@ void RaiseStopSignal() {
     ::raise(signal);
 }
 
+void IgnoreFileSizeSignal() {
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
 } // namespace kve17

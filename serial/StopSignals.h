@@ -15,5 +15,8 @@ int StopSignal();
 int StopSignalFd();
 // Ends the process with the received signal's default action; returns when none has come.
 void RaiseStopSignal();
+// A write past the file-size limit (ulimit -f) fails with EFBIG, reported like a full disk,
+// instead of killing the program with SIGXFSZ.
+void IgnoreFileSizeSignal();
 
 } // namespace kve17

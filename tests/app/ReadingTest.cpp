@@ -2,6 +2,7 @@
 // keeps the window's commands from starting, and holds back a close until it has ended.
 #include "archive/ArchiveFormat.h"
 #include "history/History.h"
+#include "serial/PortPlace.h"
 #include "tests/app/AppFixture.h"
 #include "tools/sim/SimLine.h"
 
@@ -14,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <gmock/gmock.h>
 #include <set>
@@ -218,7 +220,7 @@ TEST_F(ReadingSimulated, DriverFailureIsShownAndLeavesFileAndWindowUsable) {
     EXPECT_TRUE(CommandsEnabled(*form));
 }
 
-TEST_F(ReadingSimulated, NewRecordsGoToTheHistoryAndItsFailureIsToldOnce) {
+TEST_F(ReadingSimulated, ReadingsGoToTheHistoryAndWhatAFailureLeftOutComesNextTime) {
     form->SetHistory(TempPath("history.sqlite"));
     StartReading();
     ASSERT_TRUE(WaitReadingEnds());
@@ -227,6 +229,12 @@ TEST_F(ReadingSimulated, NewRecordsGoToTheHistoryAndItsFailureIsToldOnce) {
     history::THistoryFilter device;
     device.Address = 3;
     EXPECT_EQ(history::THistory::Open(TempPath("history.sqlite")).CountEvents(device), 988);
+    // The line is where its COM name leads: this host and the simulator's terminal.
+    const auto lines = history::THistory::Open(TempPath("history.sqlite")).Lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].Name, "COM1");
+    EXPECT_EQ(lines[0].Place,
+              HostName() + ":" + std::filesystem::canonical(sim->SlavePath()).string());
 
     sim->Grow(3, 7, 5);
     const std::string blocked = TempPath("history.sqlite") + "/no.sqlite"; // under a file
@@ -240,6 +248,14 @@ TEST_F(ReadingSimulated, NewRecordsGoToTheHistoryAndItsFailureIsToldOnce) {
     EXPECT_THAT(prompt.Shown[2].Text, ::testing::StartsWith("История не записана: "));
     EXPECT_NE(FileBytes(file), before); // the 7 new records are merged all the same
     EXPECT_TRUE(CommandsEnabled(*form));
+
+    // The file is the history's buffer: the next good reading brings the 7 with its own 2.
+    sim->Grow(3, 2, 6);
+    form->SetHistory(TempPath("history.sqlite"));
+    StartReading();
+    ASSERT_TRUE(WaitReadingEnds());
+    ASSERT_EQ(prompt.Shown.size(), 4u);
+    EXPECT_EQ(history::THistory::Open(TempPath("history.sqlite")).CountEvents(device), 988 + 7 + 2);
 }
 
 } // namespace

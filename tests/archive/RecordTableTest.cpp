@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <tuple>
 
 namespace kve17::test {
 namespace {
@@ -168,6 +169,28 @@ TEST(RecordDates, DaysAndCodesAsTheCommandLineTakesThem) {
     EXPECT_EQ(ParseCodes("255,0,7,7"), (std::set<int>{0, 7, 255}));
     for (const char* bad : {"", "256", "-1", "1,,2", "1,", "x", "1 ,2"})
         EXPECT_FALSE(ParseCodes(bad)) << bad;
+}
+
+// A record's day is a real calendar day of 2001 to 2099, as the command line takes days and the
+// history keeps them.
+TEST(RecordDates, ARecordsDayIsARealCalendarDay) {
+    const auto day = [](std::uint8_t d, std::uint8_t m, std::uint8_t y) {
+        return RecordDay(Rec(1, 1, 10, 0, 0, d, m, y));
+    };
+    EXPECT_EQ(day(29, 2, 24), 20240229);
+    EXPECT_EQ(day(31, 12, 99), 20991231);
+    EXPECT_EQ(day(1, 1, 1), 20010101);
+    for (const auto& [d, m, y] : {std::tuple{31, 2, 24},
+                                  {29, 2, 23},
+                                  {31, 4, 24},
+                                  {0, 1, 24},
+                                  {1, 13, 24},
+                                  {1, 1, 0},
+                                  {1, 1, 100},
+                                  {32, 1, 24}})
+        EXPECT_FALSE(day(static_cast<std::uint8_t>(d), static_cast<std::uint8_t>(m),
+                         static_cast<std::uint8_t>(y)))
+            << d << "." << m << "." << y;
 }
 
 TEST(RecordCsv, FieldsQuotedByTheSeparatorInUse) {

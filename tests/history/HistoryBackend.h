@@ -18,6 +18,23 @@ inline std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
     return info.param == Backend::Sqlite ? "Sqlite" : "Postgres";
 }
 
+// A reading of `link` into `image` as the history takes it: the file's records after the reading.
+inline history::THistoryReading ReadForHistory(TArchiveImage& image, IDeviceLink& link, int address,
+                                               const std::string& port, const std::string& file) {
+    RecordingView view;
+    const TReadingResult result = ReadIntoImage(image, address - 1, link, view);
+    EXPECT_EQ(result.LinkResult, 0);
+    history::THistoryReading reading;
+    reading.Port = port;
+    reading.Address = address;
+    reading.File = file;
+    reading.Mode = result.Mode;
+    reading.Records = result.Listing;
+    reading.Found = result.NewListed;
+    reading.Result = "Закончено чтение архива";
+    return reading;
+}
+
 class HistoryDatabase {
 public:
     explicit HistoryDatabase(Backend backend) : backend_(backend) {}
@@ -56,6 +73,19 @@ private:
     Backend backend_;
     TempDir dir_;
     std::string schema_;
+};
+
+// A test on each backend: `where` is the history, and a test without a server is skipped.
+class OnBackend : public ::testing::TestWithParam<Backend> {
+protected:
+    HistoryDatabase database{GetParam()};
+    std::string where;
+
+    void SetUp() override {
+        where = database.Location();
+        if (where.empty())
+            GTEST_SKIP() << "KVE17_TEST_PG names no server (scripts/test.sh starts one)";
+    }
 };
 
 } // namespace kve17::test

@@ -50,31 +50,12 @@ struct Collector {
     THistoryReading Read(int shift) {
         FakeDevice device;
         device.Archive = Device(shift);
-        RecordingView view;
-        const TReadingResult result = ReadIntoImage(image, Address - 1, device, view);
-        EXPECT_EQ(result.LinkResult, 0);
-        THistoryReading reading;
-        reading.Port = "/dev/ttyUSB0";
-        reading.Address = Address;
-        reading.File = file;
-        reading.Mode = result.Mode;
-        reading.Records = result.NewRecords;
-        reading.Result = "Закончено чтение архива";
-        return reading;
+        return ReadForHistory(image, device, Address, "/dev/ttyUSB0", file);
     }
 };
 
-class History : public ::testing::TestWithParam<Backend> {
+class History : public OnBackend {
 protected:
-    HistoryDatabase database{GetParam()};
-    std::string where;
-
-    void SetUp() override {
-        where = database.Location();
-        if (where.empty())
-            GTEST_SKIP() << "KVE17_TEST_PG names no server (scripts/test.sh starts one)";
-    }
-
     // Checks that the device's history is events `first` to `last`, each once, in order.
     void ExpectEvents(THistory& h, int first, int last) {
         THistoryFilter filter;
@@ -98,11 +79,11 @@ TEST_P(History, ReadingsJoinTheDeviceHistoryOnceAndInOrder) {
     Collector late{FreshImage(), "/srv/late.dat"};
     const THistoryReading stale = late.Read(0);
 
-    EXPECT_EQ(h.Append(a.Read(0)), 988); // fresh: everything but the end markers
-    EXPECT_EQ(h.Append(a.Read(30)), 30); // incremental, one of them invalid
-    EXPECT_EQ(h.Append(a.Read(30)), 0);  // nothing new on the device
-    EXPECT_EQ(h.Append(b.Read(40)), 10); // re-read fresh into a new file
-    EXPECT_EQ(h.Append(stale), 0);       // read before the others, stored after them
+    EXPECT_EQ(h.Append(a.Read(0)).Added, 988); // fresh: everything but the end markers
+    EXPECT_EQ(h.Append(a.Read(30)).Added, 30); // incremental, one of them invalid
+    EXPECT_EQ(h.Append(a.Read(30)).Added, 0);  // nothing new on the device
+    EXPECT_EQ(h.Append(b.Read(40)).Added, 10); // re-read fresh into a new file
+    EXPECT_EQ(h.Append(stale).Added, 0);       // read before the others, stored after them
     ExpectEvents(h, 3013, 4040);
 
     THistoryFilter filter;
@@ -113,7 +94,10 @@ TEST_P(History, ReadingsJoinTheDeviceHistoryOnceAndInOrder) {
     const int added[] = {0, 10, 0, 30, 988};
     for (std::size_t i = 0; i < log.size(); ++i) {
         EXPECT_EQ(log[i].Found, found[i]) << i;
+        EXPECT_EQ(log[i].Offered, 988) << i; // every reading offers its whole file
         EXPECT_EQ(log[i].Added, added[i]) << i;
+        EXPECT_TRUE(log[i].Ok) << i;
+        EXPECT_FALSE(log[i].Gap) << i;
         EXPECT_EQ(log[i].Line, "/dev/ttyUSB0");
         EXPECT_EQ(log[i].Result, "Закончено чтение архива");
     }
@@ -140,7 +124,7 @@ TEST_P(History, TenCollectorsOfOneDeviceStoreEveryEventOnce) {
             try {
                 THistory h = THistory::Open(where);
                 added[static_cast<std::size_t>(c)] =
-                    h.Append(readings[c].first) + h.Append(readings[c].second);
+                    h.Append(readings[c].first).Added + h.Append(readings[c].second).Added;
             } catch (const EHistory& e) {
                 failures[static_cast<std::size_t>(c)] = e.what();
             }
@@ -174,11 +158,11 @@ void AppendFive(THistory& h) {
     };
     for (const auto& r : records)
         reading.Records.push_back({0, r, r.Code == 0xFF});
-    ASSERT_EQ(h.Append(reading), 5);
+    ASSERT_EQ(h.Append(reading).Added, 5);
     reading.Line = "";
     reading.Address = 8; // another device, another line: never in the results below
     reading.Port = "/dev/ttyUSB9";
-    ASSERT_EQ(h.Append(reading), 5);
+    ASSERT_EQ(h.Append(reading).Added, 5);
 }
 
 // The details of the events of device 7 that `f` lists, in its order.
@@ -311,13 +295,13 @@ TEST_P(History, TextSearchOrderAndCountsFollowTheTable) {
 TEST_P(History, LinesAreNamedByPortUntilRenamedAndKeepTheirName) {
     THistory h = THistory::Open(where);
     Collector c{FreshImage(), "/srv/a.dat"};
-    ASSERT_EQ(h.Append(c.Read(0)), 988);
+    ASSERT_EQ(h.Append(c.Read(0)).Added, 988);
     h.RenameLine("/dev/ttyUSB0", "Котельная 2");
-    EXPECT_EQ(h.Append(c.Read(5)), 5); // same port, no name given: the renamed line
+    EXPECT_EQ(h.Append(c.Read(5)).Added, 5); // same port, no name given: the renamed line
     THistoryReading other = Collector{FreshImage(), "/srv/b.dat"}.Read(0);
     other.Line = "Насосная";
     other.Port = "/dev/ttyUSB1";
-    EXPECT_EQ(h.Append(other), 988);
+    EXPECT_EQ(h.Append(other).Added, 988);
 
     const auto lines = h.Lines();
     ASSERT_EQ(lines.size(), 2u);
@@ -336,7 +320,7 @@ TEST_P(History, LinesAreNamedByPortUntilRenamedAndKeepTheirName) {
 
 TEST_P(History, AHistoryOfANewerProgramIsRefused) {
     { THistory h = THistory::Open(where); }
-    history::OpenHistoryConnection(where)->Execute("UPDATE kve17_schema SET version = 2");
+    history::OpenHistoryConnection(where)->Execute("UPDATE kve17_schema SET version = 3");
     try {
         THistory::Open(where);
         FAIL() << "opened";
@@ -358,7 +342,8 @@ void ExpectNothingStored(const std::string& where) {
 TEST(HistoryFailure, ALockedFileFailsAfterTheBusyTimeOut) {
     HistoryDatabase database(Backend::Sqlite);
     const std::string where = database.Location();
-    THistory h(history::OpenHistoryConnection(where, std::chrono::milliseconds(200)));
+    THistory h(
+        history::OpenHistoryConnection(where, {.BusyTimeout = std::chrono::milliseconds(200)}));
     const auto holder = history::OpenHistoryConnection(where);
     holder->BeginWrite();
     try {
@@ -370,7 +355,8 @@ TEST(HistoryFailure, ALockedFileFailsAfterTheBusyTimeOut) {
             << e.what();
     }
     // A reader (the viewer) is not held up by the writer.
-    EXPECT_EQ(THistory(history::OpenHistoryConnection(where, std::chrono::milliseconds(200)))
+    EXPECT_EQ(THistory(history::OpenHistoryConnection(
+                           where, {.BusyTimeout = std::chrono::milliseconds(200)}))
                   .CountEvents({}),
               0);
     holder->Rollback();
@@ -432,7 +418,9 @@ TEST(HistoryFailure, AServerThatIsGoneIsNamed) {
         h.Append(Collector{FreshImage(), "a.dat"}.Read(0));
         FAIL() << "written";
     } catch (const EHistory& e) {
-        EXPECT_EQ(std::string(e.what()), "связь с сервером базы истории потеряна");
+        EXPECT_EQ(e.Fault(), history::THistoryFault::ConnectionLost);
+        EXPECT_EQ(std::string(e.what()).rfind("связь с сервером базы истории потеряна; ", 0), 0u)
+            << e.what();
     }
     ExpectNothingStored(where);
 }

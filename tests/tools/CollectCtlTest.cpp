@@ -115,8 +115,9 @@ TEST_F(Collect, EveryLineIsReadPastAFailingDeviceAndAMissingPort) {
     EXPECT_TRUE(FileHolds(dir.File("ctp/device-05.dat"),
                           model::AfterReading(model::FreshFile(), station.Archive(5))));
     EXPECT_FALSE(std::filesystem::exists(dir.File("archive/Пропавшая/device-01.dat")));
+    // Device 2 failed: it is in the history by its logged reading, with no events.
     const Finished lines = History({"--lines", "--csv"});
-    EXPECT_EQ(lines.Out, "line,port,devices\nКотельная 2," + boiler.SlavePath() + ",1\nЦТП 4," +
+    EXPECT_EQ(lines.Out, "line,port,devices\nКотельная 2," + boiler.SlavePath() + ",1 2\nЦТП 4," +
                              station.SlavePath() + ",5\n");
 
     // The next collection merges only what is new, and the history takes each event once.

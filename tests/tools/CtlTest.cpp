@@ -200,7 +200,8 @@ TEST_F(CtlOnLine, AHistoryThatCannotBeWrittenLeavesTheReadingAsItIs) {
     const CtlRun run = Read({"--history", dir.File("plain/history.sqlite"), "--line", "Котельная"});
     EXPECT_EQ(run.Status, 0) << run.Err;
     EXPECT_EQ(run.Out, "fresh reading of device 2: 988 records stored, 988 new records merged\n");
-    EXPECT_EQ(run.Err.rfind("Закончено чтение архива\nkve17ctl: История не записана: ", 0), 0u)
+    EXPECT_EQ(
+        run.Err.rfind("Закончено чтение архива\nkve17ctl: device 2: История не записана: ", 0), 0u)
         << run.Err;
     EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 2);
     EXPECT_TRUE(Current() == expected);
@@ -353,10 +354,18 @@ TEST_F(CtlOnLine, AWholeLineReadingKeepsEachDevicesEvents) {
     EXPECT_EQ(std::count(five.begin(), five.end(), '\n'), 1 + 40) << five; // header, 40 events
 }
 
-TEST_F(CtlOnLine, AFailedReadingAddsNothingToTheHistory) {
+TEST_F(CtlOnLine, AFailedReadingIsLoggedAndAddsNothingToTheHistory) {
     line.AddFault(2, {sim::FaultKind::Exception, 6, -1, 3});
     EXPECT_EQ(Read().Status, 1);
-    EXPECT_FALSE(std::filesystem::exists(dir.File("kve17/history.sqlite")));
+    const std::string h = dir.File("kve17/history.sqlite");
+    CtlRun run = Exec({"history", "--history", h, "--readings", "--csv"});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_NE(run.Out.find(",2," + line.SlavePath() + "," + file + ",fresh,0,0,устройство 2 " +
+                           line.SlavePath() + " Идет запись базы данных. Ждите.\n"),
+              std::string::npos)
+        << run.Out;
+    run = Exec({"history", "--history", h, "--csv"});
+    EXPECT_EQ(run.Out, "line,device,seq,time,code,detail,invalid\n");
 }
 
 TEST_F(CtlOnLine, DeviceExceptionEndsTheReadingWithItsMessage) {

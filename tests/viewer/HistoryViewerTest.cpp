@@ -134,7 +134,7 @@ history::THistoryReading LongReading() {
 }
 
 TEST_P(HistoryViewer, ALongHistoryIsFetchedByPagesWithFilterOrderAndCountsFromTheDatabase) {
-    ASSERT_EQ(history->Append(LongReading()), 1234);
+    ASSERT_EQ(history->Append(LongReading()).Added, 1234);
     std::unique_ptr<TArchiveViewer> viewer(Open(9));
     ASSERT_TRUE(viewer);
     TRecordModel& model = *viewer->Model;
@@ -186,7 +186,7 @@ TEST_P(HistoryViewer, AnOpenViewerFindsAndMarksTheEventsALaterReadingAdded) {
     QString error;
     ASSERT_TRUE(model->Load(error)) << error.toStdString();
     TArchiveViewer viewer(std::move(model));
-    EXPECT_EQ(history->Append(Reading(3, 33)), 3);
+    EXPECT_EQ(history->Append(Reading(3, 33)).Added, 3);
     ASSERT_TRUE(QTest::qWaitFor([&] { return viewer.Model->rowCount() == 33; }, WaitMs));
     EXPECT_TRUE(viewer.Counts->text().contains("Добавлено последним чтением: 3"));
     for (int row = 0; row < 33; ++row)
@@ -228,7 +228,7 @@ TEST_P(HistoryViewer, ALineRenamedInTheViewerKeepsItsEventsAndItsLaterReadings) 
 
     history::THistoryReading later = Reading(3, 33);
     later.Line = "Котельная 4";
-    EXPECT_EQ(history->Append(later), 3);
+    EXPECT_EQ(history->Append(later).Added, 3);
     viewer->ReloadSource();
     EXPECT_EQ(viewer->Model->rowCount(), 33);
 }

@@ -1,7 +1,5 @@
 #include "tools/ctl/CtlCommands.h"
 
-#include "history/HistoryConnection.h"
-#include "history/ReadingHistory.h"
 #include "link/Comportclass.h"
 #include "tools/ctl/ConsoleView.h"
 
@@ -45,7 +43,7 @@ std::optional<std::string> ReadTargetsOver(IComPort& port, const TLineCommand& o
         return error;
     const bool terminal = !read.Trace && ::isatty(STDERR_FILENO) == 1;
     TConsoleView view(stderr, terminal);
-    outcomes = ReadTargets(link, prompt, view, TargetsOf(options));
+    outcomes = ReadTargets(link, prompt, view, TargetsOf(options), read);
     link.ClosePort();
     return std::nullopt;
 }
@@ -56,32 +54,6 @@ std::string DirFault(const std::string& dir) {
     if (ec || !std::filesystem::is_directory(dir, ec))
         return dir + ": " + (ec ? ec.message() : "not a folder");
     return "";
-}
-
-// After a history failure the devices after it are not tried.
-void KeepHistory(const TLineCommand& options, const std::vector<TDeviceOutcome>& outcomes) {
-    const TReadOptions& read = options.Read;
-    if (read.NoHistory)
-        return;
-    const std::string where = read.History.empty() ? history::DefaultHistoryPath() : read.History;
-    int added = 0;
-    int devices = 0;
-    for (const TDeviceOutcome& o : outcomes) {
-        if (!o.Ok)
-            continue;
-        const auto outcome =
-            history::AppendToHistory(where, {read.Line, read.Port, o.Device, o.File}, o.Reading);
-        if (!outcome.Written) {
-            Fail(outcome.Message);
-            return;
-        }
-        added += outcome.Added;
-        ++devices;
-    }
-    if (devices == 0 || read.Json)
-        return;
-    std::printf("history %s: %d new events\n",
-                history::IsServerLocation(where) ? "server" : where.c_str(), added);
 }
 
 TLineReading ReadWholeLine(const TLineCommand& options) {

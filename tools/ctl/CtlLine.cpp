@@ -2,11 +2,13 @@
 
 #include "archive/ArchiveFile.h"
 #include "archive/ArchiveListing.h"
+#include "history/HistoryConnection.h"
 #include "link/LinkCodes.h"
 #include "link/LinkTexts.h"
 #include "serial/ComPort1Settings.h"
 #include "serial/EComPort.h"
 #include "serial/PortDirectory.h"
+#include "serial/PortPlace.h"
 #include "serial/PortTarget.h"
 #include "serial/StopSignals.h"
 
@@ -69,8 +71,8 @@ TDeviceOutcome ReadTarget(TComPortClass& link, TConsolePrompt& prompt, IReadingV
     // reading cut short keeps the blocks it read.
     const bool whole = result.LinkResult == LinkCode::Ok;
     out.NewRecords = result.Mode == TReadingMode::Incremental ? result.MergedRecords
-                     : whole ? static_cast<int>(result.NewRecords.size())
-                             : result.StoredRecords;
+                     : whole                                  ? result.NewListed
+                                                              : result.StoredRecords;
     out.StoredRecords = result.Started ? ListedRecords(target.File) : 0;
     out.Ok = result.Started && result.Saved && result.LinkResult == LinkCode::Ok &&
              !prompt.CloseRequested();
@@ -94,6 +96,36 @@ void SayPermissionHint(const std::string& port) {
     Fail("you may not open " + device + ": join the group '" + name +
          "' that owns it (sudo usermod -aG " + name + " $USER) and log in again");
 }
+
+// The history a line's readings go to, device by device; none with --no-history.
+class TLineHistory {
+public:
+    explicit TLineHistory(const TReadOptions& read) : read_(read) {
+        if (read.NoHistory)
+            return;
+        history::TConnectionOptions options;
+        options.StopFd = StopSignalFd();
+        history_.emplace(read.History.empty() ? history::DefaultHistoryPath() : read.History,
+                         options);
+        place_ = PortPlace(read.Port, TPortDirectory(), HostName());
+    }
+
+    // A failed reading is logged too, unless a stop signal ended it: the history would not be
+    // waited for then.
+    void Keep(TDeviceOutcome& out) {
+        if (!history_ || (!out.Ok && StopSignal() != 0))
+            return;
+        out.History = history_->Keep({read_.Line, read_.Port, place_, out.Device, out.File},
+                                     out.Reading, out.Result);
+        if (out.History.Tried && !out.History.Written)
+            Fail("device " + std::to_string(out.Device) + ": " + out.History.Message);
+    }
+
+private:
+    const TReadOptions& read_;
+    std::optional<history::TReadingHistory> history_;
+    std::string place_;
+};
 
 } // namespace
 
@@ -176,7 +208,9 @@ std::optional<std::string> OpenLine(IComPort& port, TComPortClass& link, const T
 
 std::vector<TDeviceOutcome> ReadTargets(TComPortClass& link, TConsolePrompt& prompt,
                                         TConsoleView& view,
-                                        const std::vector<TReadingTarget>& targets) {
+                                        const std::vector<TReadingTarget>& targets,
+                                        const TReadOptions& read) {
+    TLineHistory history(read);
     std::vector<TDeviceOutcome> outcomes;
     std::string lost; // why the port stopped serving
     for (const TReadingTarget& target : targets) {
@@ -203,14 +237,32 @@ std::vector<TDeviceOutcome> ReadTargets(TComPortClass& link, TConsolePrompt& pro
             failed.File = Absolute(target.File);
             failed.Code = -1;
             failed.Result = why;
+            failed.Reading.Started = true; // begun, and failed
+            failed.Reading.LinkResult = -1;
             outcomes.push_back(failed);
             lost = why;
         }
+        history.Keep(outcomes.back());
         // A stop between two devices ends the line too.
         if (lost.empty() && StopSignal() != 0)
             lost = StoppedText;
     }
     return outcomes;
+}
+
+void SayHistory(const TReadOptions& read, const std::vector<TDeviceOutcome>& outcomes) {
+    int added = 0;
+    int written = 0;
+    for (const TDeviceOutcome& o : outcomes)
+        if (o.Ok && o.History.Written) {
+            added += o.History.Added;
+            ++written;
+        }
+    if (written == 0 || read.Json)
+        return;
+    const std::string where = read.History.empty() ? history::DefaultHistoryPath() : read.History;
+    std::printf("history %s: %d new events\n",
+                history::IsServerLocation(where) ? "server" : where.c_str(), added);
 }
 
 } // namespace kve17::ctl

@@ -46,10 +46,14 @@ struct TReadingTarget {
 };
 
 // One target after the other; a device that fails does not stop the others, a port that is
-// lost does (the devices not reached say so).
+// lost does (the devices not reached say so). Each device's reading goes to the history that
+// `read` names right after its file is saved (a failure said on stderr there and then), so
+// that a line cut short keeps what it read and one device's history failure does not keep the
+// next device out.
 std::vector<TDeviceOutcome> ReadTargets(TComPortClass& link, TConsolePrompt& prompt,
                                         TConsoleView& view,
-                                        const std::vector<TReadingTarget>& targets);
+                                        const std::vector<TReadingTarget>& targets,
+                                        const TReadOptions& read);
 
 // A whole line as `read --dir` reads it: the folder made, the port opened, the devices read one
 // after the other. `Error` says why nothing was read ("" when the port served).
@@ -59,8 +63,8 @@ struct TLineReading {
 };
 TLineReading ReadWholeLine(const TLineCommand& options);
 
-// Adds the successful readings to the history the options name. The readings succeeded
-// whatever happens here: a failure is said once, on stderr.
-void KeepHistory(const TLineCommand& options, const std::vector<TDeviceOutcome>& outcomes);
+// The line "history WHERE: N new events" on stdout for the devices whose readings the history
+// took (none without history, or as JSON).
+void SayHistory(const TReadOptions& read, const std::vector<TDeviceOutcome>& outcomes);
 
 } // namespace kve17::ctl

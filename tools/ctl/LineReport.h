@@ -3,6 +3,7 @@
 #pragma once
 
 #include "archive/ArchiveOps.h"
+#include "history/ReadingHistory.h"
 #include "tools/ctl/CtlOptions.h"
 
 #include <nlohmann/json.hpp>
@@ -22,7 +23,8 @@ struct TDeviceOutcome {
     int FailedBlock = 0;    // 1 to 62 when the link failed in a reading
     bool Ok = false;        // read and saved; for a scan: answered
     std::string Result;     // in the program's words
-    TReadingResult Reading; // as the reading returned it (its new records for the history)
+    TReadingResult Reading; // as the reading returned it (its file's records for the history)
+    history::THistoryOutcome History; // what the history made of it, right after the save
 };
 
 // The reading's table: device, mode, records new, result; and a closing count.

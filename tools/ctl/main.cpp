@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
     if (!kve17::EnsureStandardDescriptors())
         return ExitFailed;
     kve17::InstallStopSignals();
+    kve17::IgnoreFileSizeSignal();
     const std::vector<std::string> args(argv + 1, argv + argc);
     std::string error;
     const auto parsed = ParseCommandLine(args, error);

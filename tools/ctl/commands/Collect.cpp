@@ -81,7 +81,7 @@ int RunCollect(const TCollectOptions& options) {
                 std::printf("\n");
             PrintLine(line, reading);
         }
-        KeepHistory(line.Options, reading.Outcomes);
+        SayHistory(line.Options.Read, reading.Outcomes);
         std::fflush(stdout);
     }
     const bool ok = complete == static_cast<int>(lines->size());

@@ -2,6 +2,7 @@
 #include "history/History.h"
 
 #include "archive/RecordExport.h"
+#include "serial/StopSignals.h"
 #include "tools/cli/CommandLine.h"
 #include "tools/ctl/CtlCommands.h"
 #include "tools/ctl/LineReport.h"
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 namespace kve17::ctl {
 
@@ -83,24 +85,39 @@ history::THistoryFilter FilterOf(const THistoryOptions& options) {
     return f;
 }
 
-void PrintEvents(const std::vector<THistoryEvent>& events, const THistoryOptions& options) {
-    if (options.Json) {
-        auto array = nlohmann::json::array();
-        for (const auto& e : events)
-            array.push_back({{"line", e.Line},
-                             {"device", e.Address},
-                             {"seq", e.Seq},
-                             {"time", e.Stamp.empty() ? nlohmann::json() : nlohmann::json(e.Stamp)},
-                             {"code", e.Record.Code},
-                             {"detail", e.Record.Detail},
-                             {"invalid", e.Invalid}});
-        PrintJsonValue(array);
-        return;
+// One JSON array printed an element at a time, as PrintJsonValue would print it whole.
+class TJsonArrayOut {
+public:
+    ~TJsonArrayOut() { std::printf(count_ == 0 ? "[]\n" : "\n]\n"); }
+    void Add(const nlohmann::json& element) {
+        std::string text = element.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+        for (std::size_t at = text.find('\n'); at != std::string::npos;
+             at = text.find('\n', at + 3))
+            text.replace(at, 1, "\n  ");
+        std::printf("%s  %s", count_++ == 0 ? "[\n" : ",\n", text.c_str());
     }
-    if (options.Csv)
+
+private:
+    std::size_t count_ = 0;
+};
+
+// A row at a time: a listing of any length in the memory of one event.
+void PrintEvents(history::THistory& h, const THistoryOptions& options) {
+    std::optional<TJsonArrayOut> json;
+    if (options.Json)
+        json.emplace();
+    else if (options.Csv)
         std::printf("line,device,seq,time,code,detail,invalid\n");
-    for (const auto& e : events) {
-        if (options.Csv)
+    h.StreamEvents(FilterOf(options), [&](const THistoryEvent& e) {
+        if (json)
+            json->Add({{"line", e.Line},
+                       {"device", e.Address},
+                       {"seq", e.Seq},
+                       {"time", e.Stamp.empty() ? nlohmann::json() : nlohmann::json(e.Stamp)},
+                       {"code", e.Record.Code},
+                       {"detail", e.Record.Detail},
+                       {"invalid", e.Invalid}});
+        else if (options.Csv)
             std::printf("%s,%d,%lld,%s,%d,%d,%d\n", CsvField(e.Line, ',').c_str(), e.Address,
                         static_cast<long long>(e.Seq), e.Stamp.c_str(), e.Record.Code,
                         e.Record.Detail, e.Invalid ? 1 : 0);
@@ -108,7 +125,9 @@ void PrintEvents(const std::vector<THistoryEvent>& events, const THistoryOptions
             std::printf("%s  device %d  %-19s  code %3d  detail %3d%s\n", e.Line.c_str(), e.Address,
                         e.Stamp.empty() ? "-" : e.Stamp.c_str(), e.Record.Code, e.Record.Detail,
                         e.Invalid ? "  invalid" : "");
-    }
+        // A reader that went away (a closed pipe) ends the listing.
+        return std::ferror(stdout) == 0;
+    });
 }
 
 void PrintReadings(const std::vector<TReadingLogEntry>& log, const THistoryOptions& options) {
@@ -164,14 +183,29 @@ void PrintLines(const std::vector<history::TLineInfo>& lines, const THistoryOpti
     }
 }
 
+// True when the history file is there; else says why not on stderr (missing, or a path that
+// cannot be looked at).
+bool HistoryFileFound(const std::string& where) {
+    std::error_code ec;
+    const bool found = std::filesystem::exists(where, ec);
+    if (ec)
+        std::fprintf(stderr, "kve17ctl: историю %s не удается проверить: %s\n", where.c_str(),
+                     ec.message().c_str());
+    else if (!found)
+        std::fprintf(stderr, "kve17ctl: истории %s нет\n", where.c_str());
+    return found && !ec;
+}
+
 int RunHistory(const THistoryOptions& options) {
     const THistoryQuery& q = options.History;
     const std::string where = q.Where.empty() ? history::DefaultHistoryPath() : q.Where;
     try {
         // Reading a history that is not there makes none.
-        if (!history::IsServerLocation(where) && !std::filesystem::exists(where))
-            throw history::EHistory("истории " + where + " нет");
-        history::THistory h = history::THistory::Open(where);
+        if (!history::IsServerLocation(where) && !HistoryFileFound(where))
+            return ExitFailed;
+        history::TConnectionOptions connection;
+        connection.StopFd = StopSignalFd();
+        history::THistory h = history::THistory::Open(where, connection);
         if (!q.RenameFrom.empty()) {
             h.RenameLine(q.RenameFrom, q.RenameTo);
             std::printf("line \"%s\" is now \"%s\"\n", q.RenameFrom.c_str(), q.RenameTo.c_str());
@@ -180,7 +214,7 @@ int RunHistory(const THistoryOptions& options) {
         } else if (q.Readings) {
             PrintReadings(h.Readings(FilterOf(options)), options);
         } else {
-            PrintEvents(h.Events(FilterOf(options)), options);
+            PrintEvents(h, options);
         }
     } catch (const history::EHistory& e) {
         std::fprintf(stderr, "kve17ctl: %s\n", e.what());

@@ -61,7 +61,7 @@ int ReadOver(IComPort& port, const TLineCommand& options, TConsolePrompt& prompt
         return ExitFailed;
     }
     const int status = Summarize(options, outcomes);
-    KeepHistory(options, outcomes);
+    SayHistory(options.Read, outcomes);
     return status;
 }
 
