@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -144,6 +145,39 @@ TEST_F(SimProgramTest, TheLinkOfAKilledSimulatorIsRemovedByTheNextOne) {
             links.push_back(entry.path().filename().string());
     EXPECT_EQ(links, std::vector<std::string>{name});
     EXPECT_EQ(fs::read_symlink(ports / name).string(), first->substr(space + 1));
+}
+
+// The journal is what a collection is checked against: it must list exactly the records a
+// reader finds on the line, in the order the device made them.
+TEST_F(SimProgramTest, TheJournalListsEveryRecordMadeOldestFirst) {
+    const fs::path journal = dir / "journal.txt";
+    ChildProcess sim(Args({"--devices", "3", "--young", "3:5", "--seed", "9", "--burst", "20",
+                           "--journal", journal.string()}));
+    const auto first = sim.OutLine(Patience);
+    ASSERT_TRUE(first) << sim.err;
+    const std::string device = first->substr(first->find(' ') + 1);
+    sim.Signal(SIGUSR1);
+    ASSERT_EQ(sim.OutLine(Patience), "grown");
+    Bytes served = ReadBlock(device, 3, 1);
+    const Bytes second = ReadBlock(device, 3, 2);
+    served.insert(served.end(), second.begin(), second.end());
+    ASSERT_EQ(served.size(), 256u);
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(Patience), 0) << sim.err;
+
+    std::ifstream in(journal);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    // Five first records and twenty made by the burst, the newest last.
+    ASSERT_EQ(lines.size(), 25u);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        char hex[17];
+        const std::size_t at = (lines.size() - 1 - i) * 8; // the line serves the newest first
+        for (int b = 0; b < 8; ++b)
+            std::snprintf(hex + 2 * b, 3, "%02X", served[at + static_cast<std::size_t>(b)]);
+        EXPECT_EQ(lines[i], std::string("3 ") + hex) << "line " << i;
+    }
 }
 
 TEST_F(SimProgramTest, HelpExitsZero) {

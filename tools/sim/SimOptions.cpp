@@ -22,10 +22,16 @@ Devices
   --young LIST:N         these devices have only N written records, the rest is empty (0xFF)
   --archive ADDR=FILE    device ADDR serves FILE: exactly 7936 bytes, newest record first
   --grow N               every device adds N newer records every second (default 0)
+  --grow-for S           the growth of --grow stops after S seconds
+  --burst N              SIGUSR1 adds N newer records to every device (default max(N of
+                         --grow, 1))
+  --journal FILE         append every record the devices make to FILE, oldest first: their
+                         first archives, then each growth; one line a record, "ADDR HEX" with
+                         the record's eight bytes as they lie in the archive
   --dump-dir DIR         on SIGUSR2 and at exit write every device's archive to
                          DIR/device-AA.bin (7936 bytes, the --archive format); each dump
                          prints "dumped DIR"
-Signals: SIGUSR1 adds max(N,1) newer records to every device and prints "grown".
+Signals: SIGUSR1 adds the --burst records to every device and prints "grown".
 
 Faults (repeatable)
   --fault LIST:KIND[=VALUE][:times=T][:block=B]
@@ -235,6 +241,9 @@ SimOptions ParseSimOptions(std::span<const std::string_view> args) {
     value("--young", [&](auto v) { ParseYoung("--young", v, options); });
     value("--archive", [&](auto v) { ParseArchive("--archive", v, options); });
     value("--grow", [&](auto v) { options.grow = NumberIn("--grow", v, 0, RecordCount); });
+    value("--grow-for", [&](auto v) { options.growFor = NumberIn("--grow-for", v, 1, 86400); });
+    value("--burst", [&](auto v) { options.burst = NumberIn("--burst", v, 1, RecordCount); });
+    value("--journal", [&](auto v) { options.journal = v; });
     value("--fault", [&](auto v) { ParseFault("--fault", v, options); });
     value("--baud", [&](auto v) { options.line.baud = NumberIn("--baud", v, 50, 4'000'000); });
     value("--parity", [&](auto v) { options.line.parity = ParseParity("--parity", v); });

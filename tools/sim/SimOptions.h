@@ -20,12 +20,15 @@ struct SimOptions {
     std::uint32_t seed = 1;
     std::array<int, LastAddress + 1> records{}; // written records of a made archive; 992
     std::vector<std::pair<int, std::string>> archiveFiles;
-    int grow = 0; // newer records per device every second
+    int grow = 0;    // newer records per device every second
+    int growFor = 0; // seconds the growth lasts; 0 for as long as the line serves
+    int burst = 0;   // records SIGUSR1 adds; 0 for max(grow, 1)
     std::vector<std::pair<int, Fault>> faults;
     LineOptions line;
     std::string name;    // the COM name to link; empty for the lowest free one
     std::string portDir; // empty for the port directory's default
     std::string dumpDir; // empty for no dumps
+    std::string journal; // empty for none
     std::string tcpHost = "127.0.0.1";
     int tcpPort = -1; // -1: no TCP server; 0: a free port
     bool help = false;

@@ -2,6 +2,7 @@
 #include "serial/PortDirectory.h"
 #include "serial/StandardDescriptors.h"
 #include "tools/sim/LinkOwners.h"
+#include "tools/sim/SimJournal.h"
 #include "tools/sim/SimLine.h"
 #include "tools/sim/SimOptions.h"
 #include "tools/sim/TcpRelay.h"
@@ -115,14 +116,30 @@ std::array<DeviceArchive, LastAddress + 1> MakeArchives(const SimOptions& option
 
 class Server {
 public:
-    explicit Server(const SimOptions& options) : options_(options), line_(options.line) {}
+    explicit Server(const SimOptions& options) : options_(options), line_(options.line) {
+        if (!options.journal.empty())
+            journal_.emplace(options.journal);
+    }
 
     SimLine& Line() { return line_; }
 
+    void SetDevice(int address, const DeviceArchive& archive) {
+        line_.SetDevice(address, archive);
+        if (journal_) {
+            journal_->Start(address, archive);
+            journal_->Flush();
+        }
+    }
+
     void Grow(int count) {
         ++growths_;
-        for (const int a : Addresses(options_))
+        for (const int a : Addresses(options_)) {
             line_.Grow(a, count, DeviceSeed(options_.seed, a) ^ (0x9E3779B9U * growths_));
+            if (journal_)
+                journal_->Grown(a, line_.Archive(a), count);
+        }
+        if (journal_)
+            journal_->Flush();
     }
 
     void Dump() {
@@ -144,6 +161,7 @@ public:
 private:
     const SimOptions& options_;
     SimLine line_;
+    std::optional<SimJournal> journal_;
     std::uint32_t growths_ = 0;
 };
 
@@ -162,7 +180,7 @@ int Serve(const SimOptions& options) {
 
     Server server(options);
     for (const int a : Addresses(options))
-        server.Line().SetDevice(a, archives[static_cast<std::size_t>(a)]);
+        server.SetDevice(a, archives[static_cast<std::size_t>(a)]);
     for (const auto& [address, fault] : options.faults)
         server.Line().AddFault(address, fault);
 
@@ -177,6 +195,7 @@ int Serve(const SimOptions& options) {
         Say(relay->Address());
     }
 
+    int seconds = 0;
     for (;;) {
         std::array<pollfd, 2> p{{{signalFd.Get(), POLLIN, 0}, {timerFd.Get(), POLLIN, 0}}};
         if (poll(p.data(), p.size(), -1) < 0) {
@@ -188,6 +207,10 @@ int Serve(const SimOptions& options) {
             std::uint64_t expirations = 0;
             if (read(timerFd.Get(), &expirations, sizeof expirations) > 0)
                 server.Grow(options.grow);
+            if (options.growFor > 0 && ++seconds >= options.growFor) {
+                const itimerspec stop{};
+                timerfd_settime(timerFd.Get(), 0, &stop, nullptr);
+            }
         }
         if ((p[0].revents & POLLIN) == 0)
             continue;
@@ -195,7 +218,7 @@ int Serve(const SimOptions& options) {
         if (read(signalFd.Get(), &info, sizeof info) != sizeof info)
             continue;
         if (info.ssi_signo == SIGUSR1) {
-            server.Grow(std::max(options.grow, 1));
+            server.Grow(options.burst > 0 ? options.burst : std::max(options.grow, 1));
             Say("grown");
         } else if (info.ssi_signo == SIGUSR2) {
             server.Dump();
