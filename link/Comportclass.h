@@ -5,6 +5,7 @@
 #include "link/DeviceLink.h"
 #include "link/OperatorPrompt.h"
 #include "serial/ComPortIntf.h"
+#include "serial/EComPort.h"
 
 #include <array>
 #include <chrono>
@@ -112,6 +113,7 @@ private:
     // The port failed under us: tell the operator and ask the main window to close.
     void ReportPortLost();
     void DiscardInput();
+    std::optional<EEchoFault> WriteEchoed(std::span<const std::uint8_t> frame);
     TStepResult ReadHeader(std::uint8_t command, int requestLen, std::span<std::uint8_t> reply,
                            std::span<std::uint8_t> spill);
     TStepResult ReadBody(std::span<std::uint8_t> reply, std::span<std::uint8_t> spill);

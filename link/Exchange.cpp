@@ -1,6 +1,7 @@
 #include "link/Comportclass.h"
 #include "link/Crc16.h"
 #include "link/LinkCodes.h"
+#include "serial/EComPort.h"
 
 #include <algorithm>
 #include <exception>
@@ -88,13 +89,17 @@ int TComPortClass::Transact(std::span<const std::uint8_t> frame, std::span<std::
     std::array<std::uint8_t, MaxReplyLen> spill;
     int budget1 = Povt1;
     int budget2 = Povt2;
+    // The last try's garbled echo: it is what the operator is told when the budget runs out.
+    std::optional<EEchoFault> echo;
     for (;;) {
         WaitMs(DelayTx);
         DiscardInput();
-        WritePort(frame.data(), requestLen);
-        if (ExpectsNoReply(command))
+        echo = WriteEchoed(frame);
+        TStepResult result{TStep::Stage1Failed, LinkCode::ReceiveError};
+        if (!echo && ExpectsNoReply(command))
             return LinkCode::Ok;
-        TStepResult result = ReadHeader(command, requestLen, reply, spill);
+        if (!echo)
+            result = ReadHeader(command, requestLen, reply, spill);
         if (result.Step == TStep::HeaderAccepted) {
             budget1 = Povt1;
             result = ReadBody(reply, spill);
@@ -103,8 +108,21 @@ int TComPortClass::Transact(std::span<const std::uint8_t> frame, std::span<std::
             return result.Code;
         Wait(timing_.RepeatPause);
         int& budget = result.Step == TStep::Stage1Failed ? budget1 : budget2;
-        if (--budget <= 0)
-            return result.Code;
+        if (--budget > 0)
+            continue;
+        if (echo)
+            throw *echo;
+        return result.Code;
+    }
+}
+
+// A garbled echo is noise on the line: the try failed, before any reply.
+std::optional<EEchoFault> TComPortClass::WriteEchoed(std::span<const std::uint8_t> frame) {
+    try {
+        WritePort(frame.data(), static_cast<int>(frame.size()));
+        return std::nullopt;
+    } catch (const EEchoFault& e) {
+        return e;
     }
 }
 

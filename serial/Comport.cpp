@@ -63,8 +63,13 @@ void TCustomComPort::CreateHandle() {
         throw EComPort(CE_OpenFailed, EINVAL);
     line_ = MakeLine(target->Kind);
     echoing_ = echo_ || target->Echo;
-    if (const int error = line_->Open(target->Kind == TLineKind::Terminal ? target->Path : *path))
+    const bool terminal = target->Kind == TLineKind::Terminal;
+    if (const int error = line_->Open(terminal ? target->Path : *path)) {
+        const std::string why = terminal ? "" : NetworkOpenText(error);
+        if (!why.empty())
+            throw EComPort(CE_OpenFailed, error, why);
         throw EComPort(CE_OpenFailed, error);
+    }
 }
 
 void TCustomComPort::DestroyHandle() {
@@ -182,10 +187,10 @@ void TCustomComPort::DropEcho(std::span<const std::uint8_t> sent) {
             throw EComPort(CE_ReadFailed, done.Error);
         if (!std::equal(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(done.Count),
                         sent.begin()))
-            throw EComPort(CE_ReadFailed, EBADMSG,
+            throw EEchoFault(CE_ReadFailed, EBADMSG,
                            "the echo differs from the bytes sent (does the adapter echo?)");
         if (done.Count < piece.size())
-            throw EComPort(CE_ReadFailed, ETIMEDOUT,
+            throw EEchoFault(CE_ReadFailed, ETIMEDOUT,
                            "the adapter did not echo the bytes sent (is its echo on?)");
         sent = sent.subspan(piece.size());
     }

@@ -55,8 +55,8 @@ public:
 
     // Code 24 on a closed port; 3 (read) or 2 (write) with the error number when the line
     // fails or hangs up (EIO when the system gives none). With an echoing adapter, Write raises
-    // code 3 when the echo read back under the read time-outs differs from the bytes sent
-    // (EBADMSG) or does not come whole (ETIMEDOUT).
+    // EEchoFault, code 3, when the echo read back under the read time-outs differs from the bytes
+    // sent (EBADMSG) or does not come whole (ETIMEDOUT).
     int Read(std::span<std::uint8_t> buffer) override;
     int Write(std::span<const std::uint8_t> bytes) override;
     // Code 5 when the queues cannot be discarded (EBADF on a closed port).

@@ -1,6 +1,8 @@
 #include "serial/EComPort.h"
 
 #include <array>
+#include <cerrno>
+#include <utility>
 
 namespace kve17 {
 
@@ -33,6 +35,14 @@ constexpr std::array<const char*, 24> kMessages = {
     "Port Not Open",
 };
 
+constexpr std::array<std::pair<int, const char*>, 4> kNetworkTexts = {{
+    {EBUSY, "the device server is busy: another program holds its line"},
+    {ECONNREFUSED, "the device server refuses the connection: another program holds its line, "
+                   "or nothing serves that port"},
+    {ETIMEDOUT, "no answer from the device server within the connect time-out"},
+    {EHOSTUNREACH, "the device server's name is unknown or its host cannot be reached"},
+}};
+
 std::string BuildMessage(TComExceptions kind, int systemError) {
     std::string text = ComErrorText(kind + 1);
     if (systemError != 0 && systemError != -1 && kind != CEPortNotOpen)
@@ -50,6 +60,18 @@ const char* ComErrorText(int code) {
     if (code < 1 || code > static_cast<int>(kMessages.size()))
         return "";
     return kMessages[static_cast<std::size_t>(code - 1)];
+}
+
+const char* NetworkOpenText(int systemError) {
+    for (const auto& [error, text] : kNetworkTexts)
+        if (error == systemError)
+            return text;
+    return "";
+}
+
+bool HeldElsewhere(const EComPort& e) {
+    return e.PortError == CE_OpenFailed + 1 &&
+           (e.SystemError == EBUSY || e.SystemError == ECONNREFUSED);
 }
 
 EComPort::EComPort(TComExceptions kind, int systemError)

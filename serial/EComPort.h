@@ -37,6 +37,10 @@ enum TComExceptions : int {
 // The fixed English text of driver error code 1 to 24; "" for any other code.
 const char* ComErrorText(int code);
 
+// Why a device server could not be reached, where the error number alone says too little; ""
+// for other numbers.
+const char* NetworkOpenText(int systemError);
+
 class EComPort : public std::runtime_error {
 public:
     // systemError 0 or -1 means the failure has no system error number: the message is the
@@ -49,5 +53,17 @@ public:
     int SystemError;
     int PortError;
 };
+
+// The echo of an echoing adapter did not come back as sent: noise on the line, like a garbled
+// reply, which the exchange repeats.
+class EEchoFault : public EComPort {
+public:
+    using EComPort::EComPort;
+};
+
+// A failed open that another program's hold on the line explains: a local line it has locked, or
+// a device server that turns a second connection away (it closes it, or refuses it). Such a
+// line may be waited for.
+bool HeldElsewhere(const EComPort& e);
 
 } // namespace kve17

@@ -1,6 +1,7 @@
 #include "serial/NetLine.h"
 
 #include "serial/ReadPlan.h"
+#include "serial/TtyRate.h"
 
 #include <algorithm>
 #include <array>
@@ -15,6 +16,16 @@ using std::chrono::milliseconds;
 namespace r = rfc2217;
 
 using tty::Later;
+
+// Line data nobody has read yet is kept up to this much; more piles up only while a peer floods.
+constexpr std::size_t HeldLimit = 64 * 1024;
+// A purge drops at most this much: a peer that floods must not keep it going forever.
+constexpr std::size_t PurgeLimit = 256 * 1024;
+constexpr std::size_t Chunk = 4096;
+// How long a fresh connection is watched for a server that turns it away: about two round trips
+// (the connect's time), within limits.
+constexpr milliseconds SettleBase{50};
+constexpr milliseconds SettleMost{500};
 
 // The values of the COM-port requests; nothing for settings the option has no words for.
 std::optional<std::uint32_t> ParityValue(TParityBits parity) {
@@ -59,6 +70,14 @@ struct Setting {
     int Width;
 };
 
+// A speed the server's clock reaches within 2 % of the one asked is that speed, as on a terminal.
+bool AnswerMatches(const Setting& setting, std::uint32_t answer) {
+    if (setting.Command != r::SetBaudRate)
+        return answer == setting.Value;
+    const auto bounded = static_cast<int>(std::min<std::uint32_t>(answer, 1U << 30));
+    return tty::ReadBackRateAccepted(static_cast<int>(setting.Value), bounded);
+}
+
 } // namespace
 
 TNetLine::TNetLine(TLineKind kind, TNetTiming timing) : kind_(kind), timing_(timing) {}
@@ -68,20 +87,49 @@ int TNetLine::Open(const std::string& target) {
     const std::optional<TPortTarget> parsed = ParsePortTarget(target);
     if (!parsed || parsed->Kind != kind_)
         return EINVAL;
-    if (const int error = socket_.Connect(parsed->Host, parsed->Service, timing_.Connect))
-        return error;
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point deadline = start + timing_.Connect;
     telnet_ = r::Stream();
-    if (kind_ == TLineKind::RawTcp)
-        return 0;
-    std::size_t sent = 0;
-    int error = SendAll(telnet_.Hello(), Clock::now() + timing_.Answer, sent);
+    int error = socket_.Connect(parsed->Host, parsed->Service, timing_.Connect);
+    if (error == 0 && kind_ == TLineKind::Rfc2217)
+        error = Negotiate(std::min(deadline, Clock::now() + timing_.Answer));
     if (error == 0)
-        error = AwaitServer([&] { return telnet_.ComPort() != r::OptionState::Pending; });
-    if (error == 0 && telnet_.ComPort() == r::OptionState::Refused)
-        error = EPROTONOSUPPORT;
+        error = Settle(start, deadline);
     if (error != 0)
         Close();
     return error;
+}
+
+int TNetLine::Negotiate(Clock::time_point deadline) {
+    std::size_t sent = 0;
+    int error = SendAll(telnet_.Hello(), deadline, sent);
+    if (error == 0)
+        error = AwaitServer([&] { return telnet_.ComPort() != r::OptionState::Pending; }, deadline);
+    if (error == EIO)
+        return EBUSY; // turned away before the option was settled: see Settle
+    if (error == 0 && telnet_.ComPort() == r::OptionState::Refused)
+        return EPROTONOSUPPORT;
+    return error;
+}
+
+// A device server whose line another program holds takes the connection and closes it at once,
+// perhaps after a few words of its own. What arrives meanwhile from a free line is kept.
+int TNetLine::Settle(Clock::time_point start, Clock::time_point deadline) {
+    const Clock::time_point now = Clock::now();
+    const auto watch = std::min<Clock::duration>(SettleBase + 2 * (now - start), SettleMost);
+    const Clock::time_point until = std::min(deadline, now + watch);
+    for (;;) {
+        const int error = Take();
+        if (error == EIO)
+            return EBUSY;
+        if (error != 0 && error != EAGAIN)
+            return error;
+        if (Clock::now() >= until)
+            return 0;
+        if (error == EAGAIN)
+            if (const int waitError = socket_.WaitReadable(until))
+                return waitError;
+    }
 }
 
 void TNetLine::Close() {
@@ -123,36 +171,38 @@ int TNetLine::Apply(const tty::LineSettings& s) {
             return telnet_.Answer(setting.Command) || telnet_.Malformed(setting.Command);
         });
     };
-    if (const int error = AwaitServer(answered))
+    if (const int error = AwaitServer(answered, Clock::now() + timing_.Answer))
         return error;
     for (const Setting& setting : checked) {
         if (telnet_.Malformed(setting.Command))
             return EPROTO;
-        if (telnet_.Answer(setting.Command) != setting.Value)
+        const std::optional<std::uint32_t> answer = telnet_.Answer(setting.Command);
+        if (!answer || !AnswerMatches(setting, *answer))
             return EINVAL;
     }
     return 0;
 }
 
-template <class Done> int TNetLine::AwaitServer(Done done) {
-    const Clock::time_point deadline = Clock::now() + timing_.Answer;
-    while (!done()) {
+// The deadline is looked at after every piece: a server that never stops talking without
+// answering is given no more time than a silent one.
+template <class Done> int TNetLine::AwaitServer(Done done, Clock::time_point deadline) {
+    for (;;) {
+        if (done())
+            return 0;
+        if (Clock::now() >= deadline)
+            return ETIMEDOUT;
         const int error = Take();
         if (error == EAGAIN) {
-            if (Clock::now() >= deadline)
-                return ETIMEDOUT;
             if (const int waitError = socket_.WaitReadable(deadline))
                 return waitError;
-            continue;
-        }
-        if (error != 0)
+        } else if (error != 0) {
             return error;
+        }
     }
-    return 0;
 }
 
 int TNetLine::Take() {
-    std::array<std::uint8_t, 4096> chunk{};
+    std::array<std::uint8_t, Chunk> chunk{};
     const net::Io got = socket_.Receive(chunk);
     if (got.Error != 0)
         return got.Error;
@@ -161,14 +211,26 @@ int TNetLine::Take() {
         pending_.clear();
         pendingStart_ = 0;
     }
-    if (kind_ == TLineKind::RawTcp) {
-        pending_.insert(pending_.end(), bytes.begin(), bytes.end());
-        return 0;
-    }
     r::Bytes reply;
-    telnet_.Feed(bytes, pending_, reply);
+    if (kind_ == TLineKind::RawTcp)
+        pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    else
+        telnet_.Feed(bytes, pending_, reply);
+    DropOldest();
     std::size_t sent = 0;
     return reply.empty() ? 0 : SendAll(reply, Clock::now() + timing_.Answer, sent);
+}
+
+// Nothing that old is a reply to the request in hand: a reply is read as soon as it is asked
+// for, and a flood spoils the exchange anyway.
+void TNetLine::DropOldest() {
+    if (pending_.size() - pendingStart_ > HeldLimit)
+        pendingStart_ = pending_.size() - HeldLimit;
+    if (pendingStart_ >= HeldLimit) {
+        pending_.erase(pending_.begin(),
+                       pending_.begin() + static_cast<std::ptrdiff_t>(pendingStart_));
+        pendingStart_ = 0;
+    }
 }
 
 tty::Transfer TNetLine::Read(std::span<std::uint8_t> buffer, const tty::ReadTimeouts& t) {
@@ -195,15 +257,19 @@ tty::Transfer TNetLine::Read(std::span<std::uint8_t> buffer, const tty::ReadTime
             continue;
         }
         const int error = Take();
-        if (error == 0)
-            continue;
-        if (error != EAGAIN)
+        if (error != 0 && error != EAGAIN)
             return {got, error};
+        if (pendingStart_ < pending_.size())
+            continue;
+        // Negotiation or commands without data (a flood of them, perhaps) do not stretch the
+        // time-outs.
         std::optional<Clock::time_point> deadline = total;
         if (gap && (!deadline || *gap < *deadline))
             deadline = gap;
         if (deadline && Clock::now() >= *deadline)
             break;
+        if (error == 0)
+            continue;
         if (const int waitError = socket_.WaitReadable(deadline))
             return {got, waitError};
     }
@@ -262,10 +328,11 @@ int TNetLine::Flush(bool input, bool output) {
         return EBADF;
     if (input) {
         int error = 0;
-        while ((error = Take()) == 0) {
+        for (std::size_t dropped = 0; error == 0 && dropped < PurgeLimit; dropped += Chunk) {
+            error = Take();
+            pending_.clear();
+            pendingStart_ = 0;
         }
-        pending_.clear();
-        pendingStart_ = 0;
         if (error == EIO)
             return 0; // a lost connection shows on the next read, as a hang-up does
         if (error != EAGAIN)

@@ -4,13 +4,20 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace kve17::net {
 
@@ -60,6 +67,89 @@ int WaitOrStop(int fd, short events, std::optional<Clock::time_point> deadline, 
     }
 }
 
+using Addresses = std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)>;
+
+// A name lookup on a thread of its own. The system's resolver can be neither interrupted nor
+// given a deadline, so the caller waits for its answer as long as it may and then leaves it
+// behind: the thread finishes alone and frees what it found.
+class Lookup {
+public:
+    Lookup() : wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~Lookup() {
+        if (found_ != nullptr)
+            ::freeaddrinfo(found_);
+        if (wake_ >= 0)
+            ::close(wake_);
+    }
+    Lookup(const Lookup&) = delete;
+    Lookup& operator=(const Lookup&) = delete;
+
+    int WakeFd() const { return wake_; }
+
+    void Run(const std::string& host, const std::string& service) {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        const int status = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+        const std::lock_guard lock(mutex_);
+        found_ = status == 0 ? found : nullptr;
+        done_ = true;
+        const std::uint64_t one = 1;
+        (void)!::write(wake_, &one, sizeof one);
+    }
+
+    // The addresses found once the lookup has ended; empty before, or when there are none.
+    Addresses Take(bool& done) {
+        const std::lock_guard lock(mutex_);
+        done = done_;
+        return {std::exchange(found_, nullptr), &::freeaddrinfo};
+    }
+
+private:
+    int wake_;
+    std::mutex mutex_;
+    addrinfo* found_ = nullptr;
+    bool done_ = false;
+};
+
+// An address written as numbers needs no lookup and no thread.
+Addresses Numeric(const std::string& host, const std::string& service) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0)
+        found = nullptr;
+    return {found, &::freeaddrinfo};
+}
+
+// The addresses of `host` by the deadline. 0, EHOSTUNREACH for a name that does not resolve,
+// ETIMEDOUT when the resolver has not answered by the deadline, EINTR on a stop signal.
+int Resolve(const std::string& host, const std::string& service, Clock::time_point deadline,
+            Addresses& found) {
+    found = Numeric(host, service);
+    if (found)
+        return 0;
+    const auto lookup = std::make_shared<Lookup>();
+    if (lookup->WakeFd() < 0)
+        return errno;
+    try {
+        std::thread([lookup, host, service] { lookup->Run(host, service); }).detach();
+    } catch (const std::system_error& e) {
+        return e.code().value();
+    }
+    int ready = 0;
+    if (const int error = WaitOrStop(lookup->WakeFd(), POLLIN, deadline, ready))
+        return error;
+    bool done = false;
+    found = lookup->Take(done);
+    if (!done)
+        return ETIMEDOUT;
+    return found ? 0 : EHOSTUNREACH;
+}
+
 // One address: a non-blocking connect that waits no longer than the deadline.
 int ConnectOne(const addrinfo& address, Clock::time_point deadline, int& fd) {
     fd = ::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
@@ -87,15 +177,12 @@ int ConnectOne(const addrinfo& address, Clock::time_point deadline, int& fd) {
 int Socket::Connect(const std::string& host, const std::string& service,
                     std::chrono::milliseconds timeout) {
     Close();
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || found == nullptr)
-        return EHOSTUNREACH;
     const Clock::time_point deadline = Clock::now() + timeout;
+    Addresses found{nullptr, &::freeaddrinfo};
+    if (const int error = Resolve(host, service, deadline, found))
+        return error;
     int error = EHOSTUNREACH;
-    for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+    for (const addrinfo* a = found.get(); a != nullptr; a = a->ai_next) {
         int fd = -1;
         error = ConnectOne(*a, deadline, fd);
         if (error == 0) {
@@ -109,7 +196,6 @@ int Socket::Connect(const std::string& host, const std::string& service,
         if (error == EINTR || Clock::now() >= deadline)
             break;
     }
-    ::freeaddrinfo(found);
     return error;
 }
 

@@ -27,9 +27,10 @@ public:
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
 
-    // Connects to the first address of `host` that answers within `timeout`, with Nagle's
-    // algorithm off. Returns 0, ETIMEDOUT, EHOSTUNREACH for a name that does not resolve, or the
-    // error number of the failed connect (ECONNREFUSED).
+    // Connects to the first address of `host` that answers within `timeout`, the name's lookup
+    // included, with Nagle's algorithm off. Returns 0, ETIMEDOUT, EHOSTUNREACH for a name that
+    // does not resolve, EINTR when a stop signal comes, or the error number of the failed connect
+    // (ECONNREFUSED).
     int Connect(const std::string& host, const std::string& service,
                 std::chrono::milliseconds timeout);
     void Close();

@@ -15,6 +15,10 @@ constexpr std::uint8_t Binary = 0;
 constexpr std::uint8_t SuppressGoAhead = 3;
 constexpr std::uint8_t ComPortOption = 44;
 
+// A server that asks more than this is caught in a negotiation loop (or means harm): it gets no
+// more answers, and the option states still follow what it says.
+constexpr int AnswersAtMost = 64;
+
 bool WeSpeak(std::uint8_t option) {
     return option == Binary || option == SuppressGoAhead || option == ComPortOption;
 }
@@ -138,10 +142,10 @@ void Stream::Negotiate(std::uint8_t verb, std::uint8_t option, Bytes& reply) {
         if (option == ComPortOption)
             comPort_ = OptionState::Accepted;
         if (!WeSpeak(option))
-            Say(reply, Wont, option);
+            Reply(reply, Wont, option);
         else if (!willSent_[option]) {
             willSent_[option] = true;
-            Say(reply, Will, option);
+            Reply(reply, Will, option);
         }
         break;
     case Dont:
@@ -149,26 +153,33 @@ void Stream::Negotiate(std::uint8_t verb, std::uint8_t option, Bytes& reply) {
             comPort_ = OptionState::Refused;
         if (willSent_[option]) {
             willSent_[option] = false;
-            Say(reply, Wont, option);
+            Reply(reply, Wont, option);
         }
         break;
     case Will:
         if (!WeAccept(option))
-            Say(reply, Dont, option);
+            Reply(reply, Dont, option);
         else if (!doSent_[option]) {
             doSent_[option] = true;
-            Say(reply, Do, option);
+            Reply(reply, Do, option);
         }
         break;
     case Wont:
         if (doSent_[option]) {
             doSent_[option] = false;
-            Say(reply, Dont, option);
+            Reply(reply, Dont, option);
         }
         break;
     default:
         break;
     }
+}
+
+void Stream::Reply(Bytes& reply, std::uint8_t verb, std::uint8_t option) {
+    if (answered_ >= AnswersAtMost)
+        return;
+    ++answered_;
+    Say(reply, verb, option);
 }
 
 void Stream::EndSub() {

@@ -46,7 +46,8 @@ public:
     Bytes Hello();
 
     // Takes bytes from the server: line data goes to `data`, the replies the negotiation needs
-    // go to `reply` (to be sent before anything else).
+    // go to `reply` (to be sent before anything else). A server that keeps negotiating is
+    // answered a bounded number of times in all.
     void Feed(std::span<const std::uint8_t> in, Bytes& data, Bytes& reply);
 
     // Whether the server took the COM-PORT option.
@@ -63,10 +64,12 @@ private:
     enum class State { Data, Iac, Verb, SubOption, Sub, SubIac };
 
     void Negotiate(std::uint8_t verb, std::uint8_t option, Bytes& reply);
+    void Reply(Bytes& reply, std::uint8_t verb, std::uint8_t option);
     void EndSub();
 
     State state_ = State::Data;
     std::uint8_t verb_ = 0;
+    int answered_ = 0;
     std::array<bool, 256> willSent_{}; // we said WILL and it was not refused
     std::array<bool, 256> doSent_{};   // we said DO and it was not refused
     OptionState comPort_ = OptionState::Pending;

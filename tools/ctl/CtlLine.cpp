@@ -179,12 +179,14 @@ void OpenWhenFree(IComPort& port, std::chrono::seconds wait, std::string_view na
             port.Open();
             return;
         } catch (const EComPort& e) {
-            if (e.SystemError != EBUSY || Clock::now() >= deadline)
+            if (!HeldElsewhere(e) || Clock::now() >= deadline)
                 throw;
         }
         if (!said)
-            Fail(std::string(name) + " is held by another reader; waiting up to " +
-                 std::to_string(wait.count()) + " s");
+            Fail(std::string(name) +
+                 (IsNetworkTarget(name) ? ": the device server is busy"
+                                        : " is held by another reader") +
+                 "; waiting up to " + std::to_string(wait.count()) + " s");
         said = true;
         std::this_thread::sleep_for(
             std::min<Clock::duration>(std::chrono::milliseconds(100), deadline - Clock::now()));
