@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <stdexcept>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -75,6 +76,27 @@ void TcpPeer::Send(std::span<const std::uint8_t> bytes) {
 
 std::vector<std::uint8_t> TcpPeer::Receive(std::size_t count, std::chrono::milliseconds timeout) {
     return ReceiveWithin(client_, count, timeout);
+}
+
+std::size_t TcpPeer::Flood(std::span<const std::uint8_t> pattern, const std::atomic<bool>& stop,
+                           std::size_t most) {
+    std::vector<std::uint8_t> block;
+    while (block.size() < 64 * 1024)
+        block.insert(block.end(), pattern.begin(), pattern.end());
+    // A client that stops reading must not keep the flood from seeing `stop`.
+    const timeval wait{0, 50 * 1000};
+    setsockopt(client_, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+    std::size_t sent = 0;
+    std::size_t at = 0; // the pattern stays whole across short sends
+    while (!stop && sent < most) {
+        const ssize_t n = send(client_, block.data() + at, block.size() - at, MSG_NOSIGNAL);
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            break;
+        const std::size_t moved = n > 0 ? static_cast<std::size_t>(n) : 0;
+        sent += moved;
+        at = (at + moved) % block.size();
+    }
+    return sent;
 }
 
 void TcpPeer::Drop() {

@@ -2,6 +2,7 @@
 // the test plays the device server, byte by byte.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <span>
@@ -27,6 +28,10 @@ public:
     void Send(std::span<const std::uint8_t> bytes);
     // Up to `count` bytes from the client, waiting at most `timeout` for them.
     std::vector<std::uint8_t> Receive(std::size_t count, std::chrono::milliseconds timeout);
+    // A hostile server: sends `pattern` over and over until `stop` is set, the client goes away,
+    // or `most` bytes have gone. Returns the bytes sent.
+    std::size_t Flood(std::span<const std::uint8_t> pattern, const std::atomic<bool>& stop,
+                      std::size_t most);
     // Ends the connection: the client sees the server go away.
     void Drop();
     // Stops listening: later connects are refused.
