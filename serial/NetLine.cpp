@@ -24,7 +24,7 @@ constexpr std::size_t PurgeLimit = 256 * 1024;
 constexpr std::size_t Chunk = 4096;
 // How long a fresh connection is watched for a server that turns it away: about two round trips
 // (the connect's time), within limits.
-constexpr milliseconds SettleBase{50};
+constexpr milliseconds SettleBase{100};
 constexpr milliseconds SettleMost{500};
 
 // The values of the COM-port requests; nothing for settings the option has no words for.

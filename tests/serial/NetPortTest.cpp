@@ -220,6 +220,61 @@ TEST_F(NetPortTest, SettingsTheServerAnswersOtherwiseFailWithCode7) {
     EXPECT_NO_THROW(open.get()) << "matching answers, and no answer to the modem lines";
 }
 
+TEST_F(NetPortTest, SpeedAnswerWithinTwoPercentIsTheSpeedAsked) {
+    port.SetPort(peer.Address("rfc2217"));
+    port.SetBaudRate(br19200);
+    // 19200 asked: 19392 and 19008 are 1 % off, 19776 and 18624 3 %.
+    const std::vector<std::pair<Bytes, bool>> answers{{{0, 0, 0x4B, 0xC0}, true},
+                                                      {{0, 0, 0x4A, 0x40}, true},
+                                                      {{0, 0, 0x4D, 0x40}, false},
+                                                      {{0, 0, 0x48, 0xC0}, false}};
+    for (const auto& [speed, accepted] : answers) {
+        auto open = OpenAsync();
+        ASSERT_TRUE(peer.Accept(5s));
+        Bytes answer{101};
+        answer.insert(answer.end(), speed.begin(), speed.end());
+        AnswerSettings(peer, {answer, {102, 8}, {103, 1}, {104, 1}});
+        ASSERT_EQ(open.wait_for(10s), std::future_status::ready);
+        if (accepted)
+            EXPECT_NO_THROW(open.get()) << int(speed[2]) << " " << int(speed[3]);
+        else
+            EXPECT_EQ(ExpectComError([&] { open.get(); }, 7).SystemError, EINVAL);
+        port.Close();
+    }
+}
+
+// A server whose line another program holds takes the connection, says so in its own words,
+// and closes it.
+TEST_F(NetPortTest, ServerThatClosesAtOnceIsBusyAndOneThatStaysIsNot) {
+    const std::string busy = "Unable to open com port (Error: 16): the device server is busy: "
+                             "another program holds its line";
+    const std::string inUse = "Port already in use\r\n";
+    for (const std::string scheme : {"tcp", "rfc2217"}) {
+        port.SetPort(peer.Address(scheme));
+        auto open = OpenAsync();
+        ASSERT_TRUE(peer.Accept(5s));
+        Bytes words = scheme == "tcp" ? Bytes{} : Bytes{IAC, DO, 44};
+        words.insert(words.end(), inUse.begin(), inUse.end());
+        peer.Send(words);
+        peer.Drop();
+        ASSERT_EQ(open.wait_for(10s), std::future_status::ready);
+        const EComPort refused = ExpectComError([&] { open.get(); }, 1);
+        EXPECT_EQ(refused.SystemError, EBUSY) << scheme;
+        EXPECT_EQ(refused.what(), busy) << scheme;
+        EXPECT_FALSE(port.Connected());
+    }
+    // What a free line sends while the connection is watched is line data.
+    port.SetPort(peer.Address());
+    auto open = OpenAsync();
+    ASSERT_TRUE(peer.Accept(5s));
+    peer.Send(Bytes{1, 2, 3});
+    ASSERT_EQ(open.wait_for(10s), std::future_status::ready);
+    EXPECT_NO_THROW(open.get());
+    Bytes got(3);
+    EXPECT_EQ(port.Read(got), 3);
+    EXPECT_EQ(got, (Bytes{1, 2, 3}));
+}
+
 class Ser2netPortTest : public NetPortTest {
 protected:
     void SetUp() override {

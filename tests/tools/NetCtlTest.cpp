@@ -132,6 +132,29 @@ TEST_F(NetCtlSer2net, RawTcpReadingStoresTheLocalReadingsFile) {
     EXPECT_EQ(FileBytes(file), Expected());
 }
 
+// The server turns a second connection away while another program holds its line.
+TEST_F(NetCtlSer2net, HeldLineIsSaidBusyAndWaitedForWithWait) {
+    TComPort first;
+    first.SetPort(server->RawAddress());
+    first.Open();
+    const Finished refused = Read(server->RawAddress());
+    EXPECT_EQ(refused.Status, 1);
+    EXPECT_NE(refused.Err.find("Unable to open com port (Error: 16): the device server is busy: "
+                               "another program holds its line"),
+              std::string::npos)
+        << refused.Err;
+    EXPECT_EQ(refused.Err.find("(Error: 5)"), std::string::npos) << "not a hang-up";
+
+    ChildProcess ctl({KVE17CTL_PATH, "read", "--port", server->RawAddress(), "--device", "3",
+                      "--no-history", "--baud", "115200", "--wait", "60", file});
+    ASSERT_TRUE(ctl.WaitForErr(
+        server->RawAddress() + ": the device server is busy; waiting up to 60 s", Patience))
+        << ctl.err;
+    first.Close();
+    EXPECT_EQ(ctl.Wait(Patience), 0) << ctl.err;
+    EXPECT_EQ(FileBytes(file), Expected());
+}
+
 TEST_F(NetCtl, EchoingAdapterIsReadWithTheEchoOptionOnly) {
     const std::string device = StartSim({"--no-pacing", "--echo"});
     const Finished without = Read(device, {"--delay-tx", "0"});
