@@ -148,7 +148,9 @@ TEST_F(NetCtlSer2net, HeldLineIsSaidBusyAndWaitedForWithWait) {
     ChildProcess ctl({KVE17CTL_PATH, "read", "--port", server->RawAddress(), "--device", "3",
                       "--no-history", "--baud", "115200", "--wait", "60", file});
     ASSERT_TRUE(ctl.WaitForErr(
-        server->RawAddress() + ": the device server is busy; waiting up to 60 s", Patience))
+        server->RawAddress() +
+            ": the device server is busy: another program holds its line; waiting up to 60 s",
+        Patience))
         << ctl.err;
     first.Close();
     EXPECT_EQ(ctl.Wait(Patience), 0) << ctl.err;

@@ -175,18 +175,19 @@ void OpenWhenFree(IComPort& port, std::chrono::seconds wait, std::string_view na
     };
     for (;;) {
         stopped();
+        std::string held = " is held by another reader";
         try {
             port.Open();
             return;
         } catch (const EComPort& e) {
             if (!HeldElsewhere(e) || Clock::now() >= deadline)
                 throw;
+            if (IsNetworkTarget(name))
+                held = std::string(": ") + NetworkOpenText(e.SystemError);
         }
         if (!said)
-            Fail(std::string(name) +
-                 (IsNetworkTarget(name) ? ": the device server is busy"
-                                        : " is held by another reader") +
-                 "; waiting up to " + std::to_string(wait.count()) + " s");
+            Fail(std::string(name) + held + "; waiting up to " + std::to_string(wait.count()) +
+                 " s");
         said = true;
         std::this_thread::sleep_for(
             std::min<Clock::duration>(std::chrono::milliseconds(100), deadline - Clock::now()));
