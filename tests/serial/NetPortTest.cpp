@@ -163,9 +163,16 @@ TEST_F(NetPortTest, LostConnectionReadsAsAHangUpAndOpeningAgainReconnects) {
 TEST_F(NetPortTest, RefusedServerOrBadAddressIsAFailedOpen) {
     peer.StopListening();
     port.SetPort(peer.Address());
-    EXPECT_EQ(ExpectComError([&] { port.Open(); }, 1).SystemError, ECONNREFUSED);
+    const EComPort refused = ExpectComError([&] { port.Open(); }, 1);
+    EXPECT_EQ(refused.SystemError, ECONNREFUSED);
+    EXPECT_STREQ(refused.what(), "Unable to open com port (Error: 111): the device server refuses "
+                                 "the connection: another program holds its line, or nothing "
+                                 "serves that port");
+    EXPECT_TRUE(HeldElsewhere(refused)) << "a busy server may refuse: it is waited for";
     port.SetPort("rfc2217://127.0.0.1");
-    EXPECT_EQ(ExpectComError([&] { port.Open(); }, 1).SystemError, EINVAL);
+    const EComPort malformed = ExpectComError([&] { port.Open(); }, 1);
+    EXPECT_EQ(malformed.SystemError, EINVAL);
+    EXPECT_FALSE(HeldElsewhere(malformed));
     EXPECT_FALSE(port.Connected());
 }
 
