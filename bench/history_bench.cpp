@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@ namespace {
 constexpr int Devices = 31;
 constexpr int EventsPerDevice = 32300; // 31 × 32300 ≈ 1,000,000
 constexpr int ReadingRecords = 988;
+constexpr int LongEvents = 100000;
 
 std::string Scratch(const std::string& name) {
     return (std::filesystem::temp_directory_path() /
@@ -94,6 +96,38 @@ void YearPerDay(benchmark::State& state, bool server) {
         state.counters["days"] = static_cast<double>(h.DayCounts(f).size());
 }
 
+// One device of 100,000 events, as the viewer shows it, filled once per program run.
+THistory& LongDevice(bool server, std::string& line) {
+    static std::optional<THistory> histories[2];
+    line = "long " + std::to_string(::getpid());
+    auto& h = histories[server ? 1 : 0];
+    if (h)
+        return *h;
+    h.emplace(THistory::Open(Where(server, "long")));
+    for (int first = 0; first < LongEvents; first += ReadingRecords)
+        h->Append(ReadingOf(line, 7, first, std::min(ReadingRecords, LongEvents - first)));
+    return *h;
+}
+
+// What a search typed in the viewer asks: the counts per day and code and the first page.
+void DeviceSearch(benchmark::State& state, bool server) {
+    if (Where(server, "long").empty())
+        return state.SkipWithError("KVE17_BENCH_PG is not set");
+    std::string line;
+    THistory& h = LongDevice(server, line);
+    THistoryFilter f;
+    f.Line = line;
+    f.Address = 7;
+    f.UpToSeq = h.NewestSeq(line, 7);
+    f.Text = state.range(0) == 0 ? "0x1" : "13:0";
+    for (auto _ : state) {
+        state.counters["events"] = static_cast<double>(h.Tally(f).Summary.Count);
+        f.Limit = 500;
+        benchmark::DoNotOptimize(h.Events(f));
+        f.Limit = 0;
+    }
+}
+
 } // namespace
 
 BENCHMARK_CAPTURE(AppendFreshReading, Sqlite, false)->Unit(benchmark::kMillisecond);
@@ -103,6 +137,9 @@ BENCHMARK_CAPTURE(DeviceMonth, Postgres, true)->Unit(benchmark::kMillisecond);
 // One device's year, and all 31 devices' (address 0: any).
 BENCHMARK_CAPTURE(YearPerDay, Sqlite, false)->Arg(17)->Arg(0)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(YearPerDay, Postgres, true)->Arg(17)->Arg(0)->Unit(benchmark::kMillisecond);
+// A code in hex, and a time of day.
+BENCHMARK_CAPTURE(DeviceSearch, Sqlite, false)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DeviceSearch, Postgres, true)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

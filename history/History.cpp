@@ -109,6 +109,10 @@ std::vector<TCodeCount> THistory::CodeCounts(const THistoryFilter& filter) {
     return history::CodeCounts(*db_, filter);
 }
 
+THistoryTally THistory::Tally(const THistoryFilter& filter) {
+    return history::Tally(*db_, filter);
+}
+
 std::int64_t THistory::NewestSeq(const std::string& line, int address) {
     return history::NewestSeq(*db_, line, address);
 }

@@ -47,6 +47,9 @@ public:
     // Events per day with a date, ascending; per code, ascending.
     std::vector<TDayCount> DayCounts(const THistoryFilter& filter);
     std::vector<TCodeCount> CodeCounts(const THistoryFilter& filter);
+    // The three above in one pass over the events, for a filter that the kept per-day counts
+    // cannot answer.
+    THistoryTally Tally(const THistoryFilter& filter);
     // The place of a device's newest event; 0 when it has none, or the line or device is unknown.
     std::int64_t NewestSeq(const std::string& line, int address);
 

@@ -1,8 +1,9 @@
 #include "history/HistoryQuery.h"
 
 #include "history/HistoryRows.h"
+#include "history/HistorySql.h"
+#include "history/TextSearch.h"
 
-#include <cstdio>
 #include <map>
 #include <tuple>
 
@@ -10,89 +11,9 @@ namespace kve17::history {
 
 namespace {
 
-// The day after "YYYY-MM-DD", for a range that includes the whole last day.
-std::string NextDay(const std::string& day) {
-    int y = 0;
-    unsigned m = 0;
-    unsigned d = 0;
-    if (std::sscanf(day.c_str(), "%d-%u-%u", &y, &m, &d) != 3)
-        throw EHistory(THistoryFault::BadDate, {day});
-    const std::chrono::year_month_day ymd{std::chrono::year{y}, std::chrono::month{m},
-                                          std::chrono::day{d}};
-    if (!ymd.ok())
-        throw EHistory(THistoryFault::BadDate, {day});
-    const std::chrono::year_month_day next{std::chrono::sys_days{ymd} + std::chrono::days{1}};
-    char text[16];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(next.year()),
-                  static_cast<unsigned>(next.month()), static_cast<unsigned>(next.day()));
-    return text;
-}
-
-// Adds a parameter and gives its place in the statement: "$3".
-struct TParamList {
-    TParams& Params;
-    std::string operator()(TValue value) const {
-        Params.push_back(std::move(value));
-        return "$" + std::to_string(Params.size());
-    }
-};
-
-// A column's value as at least two digits, as the record table writes it.
-std::string TwoDigits(const std::string& column) {
-    return "(CASE WHEN " + column + " < 10 THEN '0' ELSE '' END || " + column + ")";
-}
-
-// The condition that `text` is found in one of an event's column texts (see RowTexts): the
-// number, date and time by LIKE on texts built as the table builds them, the code, detail and
-// state by the values whose text holds it.
-std::string TextCondition(const THistoryFilter& f, const TParamList& param) {
-    std::string pattern = "%";
-    for (const char c : f.Text) {
-        if (c == '%' || c == '_' || c == '\\')
-            pattern += '\\';
-        pattern += c;
-    }
-    pattern += '%';
-    const std::string like = " LIKE " + param(pattern) + " ESCAPE '\\'";
-    const std::string newest =
-        f.UpToSeq > 0 ? param(f.UpToSeq)
-                      : "(SELECT max(s.seq) FROM events s WHERE s.device_id = e.device_id)";
-    std::vector<std::string> any = {"CAST((" + newest + " - e.seq + 1) AS TEXT)" + like,
-                                    TwoDigits("e.day") + " || '.' || " + TwoDigits("e.month") +
-                                        " || '.' || " + TwoDigits("e.year") + like,
-                                    TwoDigits("e.hour") + " || ':' || " + TwoDigits("e.minute") +
-                                        " || ':' || " + TwoDigits("e.second") + like};
-    // A code and a detail show their values alike.
-    std::string values;
-    int count = 0;
-    for (int value = 0; value <= 0xFF; ++value)
-        if (ContainsText(ValueText(static_cast<std::uint8_t>(value)), f.Text))
-            values += (count++ ? ", " : "") + std::to_string(value);
-    if (count == 0x100)
-        return "1=1";
-    if (count > 0)
-        for (const char* column : {"e.code", "e.detail"})
-            any.push_back(std::string(column) + " IN (" + values + ")");
-    if (ContainsText(InvalidText, f.Text))
-        any.push_back("e.invalid = 1");
-    std::string condition;
-    for (const std::string& one : any)
-        condition += (condition.empty() ? "(" : " OR ") + one;
-    return condition + ")";
-}
-
-// The filter's line and device over devices d and lines l, after " WHERE 1=1".
-std::string DeviceConditions(const THistoryFilter& f, const TParamList& param) {
-    std::string where;
-    if (!f.Line.empty())
-        where += " AND l.name = " + param(f.Line);
-    if (f.Address != 0)
-        where += " AND d.address = " + param(std::int64_t{f.Address});
-    return where;
-}
-
 // The WHERE clause of a filter over events e, devices d and lines l, with its parameters.
-std::string EventConditions(const THistoryFilter& f, TParams& params, const char* stamp) {
+std::string EventConditions(IHistoryConnection& db, const THistoryFilter& f, TParams& params,
+                            const char* stamp) {
     const TParamList param{params};
     std::string where = " WHERE 1=1" + DeviceConditions(f, param);
     if (!f.Since.empty()) {
@@ -112,7 +33,7 @@ std::string EventConditions(const THistoryFilter& f, TParams& params, const char
     if (f.UpToSeq > 0)
         where += " AND e.seq <= " + param(f.UpToSeq);
     if (!f.Text.empty())
-        where += " AND " + TextCondition(f, param);
+        where += " AND " + TextCondition(db, f, param);
     return where;
 }
 
@@ -251,7 +172,7 @@ private:
 
 void StreamEvents(IHistoryConnection& db, const THistoryFilter& filter, const TEventSink& sink) {
     TParams params;
-    const std::string where = EventConditions(filter, params, "e.stamp");
+    const std::string where = EventConditions(db, filter, params, "e.stamp");
     db.Stream(std::string("SELECT l.name, d.address, e.seq, e.stamp, e.invalid, ") + EventColumns +
                   EventsOfDevices + where + Order(filter) + Page(filter),
               params, [&sink](const TRow& row) { return sink(EventOf(row)); });
@@ -308,7 +229,7 @@ void StreamReadings(IHistoryConnection& db, const THistoryFilter& filter,
     f.Since = filter.Since;
     f.Until = filter.Until;
     TParams params;
-    const std::string where = EventConditions(f, params, "r.at");
+    const std::string where = EventConditions(db, f, params, "r.at");
     db.Stream("SELECT r.at, l.name, d.address, r.port, r.file, r.mode, r.found, r.added,"
               " r.result, r.ok, r.offered, r.gap, r.warning FROM readings r"
               " JOIN devices d ON d.id = r.device_id JOIN lines l ON l.id = d.line_id" +
@@ -318,13 +239,13 @@ void StreamReadings(IHistoryConnection& db, const THistoryFilter& filter,
 
 std::int64_t CountEvents(IHistoryConnection& db, const THistoryFilter& filter) {
     TParams params;
-    const std::string where = EventConditions(filter, params, "e.stamp");
+    const std::string where = EventConditions(db, filter, params, "e.stamp");
     return Int(db.Query(std::string("SELECT count(*)") + EventsOfDevices + where, params)[0][0]);
 }
 
 THistorySummary Summary(IHistoryConnection& db, const THistoryFilter& filter) {
     TParams params;
-    const std::string where = EventConditions(filter, params, "e.stamp");
+    const std::string where = EventConditions(db, filter, params, "e.stamp");
     const TRow row = db.Query(std::string("SELECT count(*), sum(e.invalid), min(e.stamp), "
                                           "max(e.stamp)") +
                                   EventsOfDevices + where,
@@ -334,13 +255,41 @@ THistorySummary Summary(IHistoryConnection& db, const THistoryFilter& filter) {
 
 std::vector<TCodeCount> CodeCounts(IHistoryConnection& db, const THistoryFilter& filter) {
     TParams params;
-    const std::string where = EventConditions(filter, params, "e.stamp");
+    const std::string where = EventConditions(db, filter, params, "e.stamp");
     std::vector<TCodeCount> codes;
     for (const TRow& row : db.Query(std::string("SELECT e.code, count(*)") + EventsOfDevices +
                                         where + " GROUP BY e.code ORDER BY e.code",
                                     params))
         codes.push_back({static_cast<int>(Int(row[0])), Int(row[1])});
     return codes;
+}
+
+THistoryTally Tally(IHistoryConnection& db, const THistoryFilter& filter) {
+    TParams params;
+    const std::string where = EventConditions(db, filter, params, "e.stamp");
+    THistoryTally tally;
+    std::map<std::string, std::int64_t> days;
+    std::map<int, std::int64_t> codes;
+    db.Stream(std::string("SELECT substr(e.stamp, 1, 10), e.code, count(*), sum(e.invalid)") +
+                  EventsOfDevices + where + " GROUP BY 1, 2",
+              params, [&](const TRow& row) {
+                  const std::int64_t count = Int(row[2]);
+                  tally.Summary.Count += count;
+                  tally.Summary.Invalid += Int(row[3]);
+                  codes[static_cast<int>(Int(row[1]))] += count;
+                  if (row[0])
+                      days[*row[0]] += count;
+                  return true;
+              });
+    if (!days.empty()) {
+        tally.Summary.First = days.begin()->first;
+        tally.Summary.Last = days.rbegin()->first;
+    }
+    for (const auto& [day, count] : days)
+        tally.Days.push_back({day, count});
+    for (const auto& [code, count] : codes)
+        tally.Codes.push_back({code, count});
+    return tally;
 }
 
 std::int64_t NewestSeq(IHistoryConnection& db, const std::string& line, int address) {
@@ -358,10 +307,10 @@ std::vector<TDayCount> DayCounts(IHistoryConnection& db, const THistoryFilter& f
         // Only line, device and dates: the kept counts answer.
         sql = "SELECT e.day, sum(e.events) FROM event_days e"
               " JOIN devices d ON d.id = e.device_id JOIN lines l ON l.id = d.line_id" +
-              EventConditions(filter, params, "e.day");
+              EventConditions(db, filter, params, "e.day");
     } else {
         sql = std::string("SELECT substr(e.stamp, 1, 10), count(*)") + EventsOfDevices +
-              EventConditions(filter, params, "e.stamp") + " AND e.stamp IS NOT NULL";
+              EventConditions(db, filter, params, "e.stamp") + " AND e.stamp IS NOT NULL";
     }
     std::vector<TDayCount> days;
     for (const TRow& row : db.Query(sql + " GROUP BY 1 ORDER BY 1", params))

@@ -30,6 +30,7 @@ std::int64_t CountEvents(IHistoryConnection& db, const THistoryFilter& filter);
 THistorySummary Summary(IHistoryConnection& db, const THistoryFilter& filter);
 std::vector<TDayCount> DayCounts(IHistoryConnection& db, const THistoryFilter& filter);
 std::vector<TCodeCount> CodeCounts(IHistoryConnection& db, const THistoryFilter& filter);
+THistoryTally Tally(IHistoryConnection& db, const THistoryFilter& filter);
 std::int64_t NewestSeq(IHistoryConnection& db, const std::string& line, int address);
 std::vector<TLineInfo> Lines(IHistoryConnection& db);
 

@@ -109,6 +109,13 @@ struct TDayCount {
     std::int64_t Count = 0;
 };
 
+// What a filter's events come to, counted in one pass: the summary, per day, per code.
+struct THistoryTally {
+    THistorySummary Summary;
+    std::vector<TDayCount> Days;   // days with a date, ascending
+    std::vector<TCodeCount> Codes; // ascending
+};
+
 struct TReadingLogEntry {
     std::string At; // UTC, "2026-12-08T19:55:00Z"
     std::string Line;

@@ -47,6 +47,9 @@ public:
         // WAL lets the viewer read while a reading writes.
         Query("PRAGMA journal_mode=WAL", {});
         Execute("PRAGMA foreign_keys=ON", {});
+        // A device's long history stays in memory between the viewer's queries, not read again
+        // from the file for each; the cache only grows as pages are read.
+        Execute("PRAGMA cache_size=-16384", {});
     }
 
     ~TSqliteConnection() override {

@@ -287,9 +287,76 @@ TEST_P(History, TextSearchOrderAndCountsFollowTheTable) {
     EXPECT_EQ(days[0].Day, "2026-01-01");
     EXPECT_EQ(days[0].Count, 1);
 
+    // The same counts in one pass: the hour-25 mark has its day but no time.
+    f.Text = "";
+    f.Codes = {5, 0xFF};
+    const auto tally = h.Tally(f);
+    EXPECT_EQ(tally.Summary.Count, 2);
+    EXPECT_EQ(tally.Summary.Invalid, 1);
+    EXPECT_EQ(tally.Summary.First, "2026-01-01");
+    EXPECT_EQ(tally.Summary.Last, "2026-01-02");
+    ASSERT_EQ(tally.Days.size(), 2u);
+    EXPECT_EQ(tally.Days[1].Day, "2026-01-02");
+    EXPECT_EQ(tally.Days[1].Count, 1);
+    ASSERT_EQ(tally.Codes.size(), 2u);
+    EXPECT_EQ(tally.Codes[1].Code, 0xFF);
+
     EXPECT_EQ(h.NewestSeq("Котельная 2", 7), 5);
     EXPECT_EQ(h.NewestSeq("Котельная 2", 8), 0);
     EXPECT_EQ(h.NewestSeq("Нет такой", 7), 0);
+}
+
+// The search finds in the history exactly the rows the file's table finds for the same text:
+// among ordinary events, a day that is no calendar day (31.02), an hour out of range, a blank
+// record, and a mark; on numbers, dates, times, codes and the state, in either case.
+TEST_P(History, TextSearchFindsWhatTheFilesTableFinds) {
+    std::vector<TArchiveRecord> records = {Rec(0x1C, 0x12, 23, 59, 59, 31, 12, 25),
+                                           Rec(7, 3, 12, 5, 0, 31, 2, 26),
+                                           Rec(0xFF, 4, 25, 61, 0, 2, 1, 26),
+                                           Rec(0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF),
+                                           Rec(5, 0xA0, 0, 0, 0, 1, 1, 26),
+                                           Rec(28, 1, 9, 30, 5, 29, 2, 28)};
+    for (int n = 0; n < 40; ++n)
+        records.push_back(Rec(static_cast<std::uint8_t>(n * 7), static_cast<std::uint8_t>(n),
+                              static_cast<std::uint8_t>(n % 24), static_cast<std::uint8_t>(n),
+                              static_cast<std::uint8_t>(59 - n),
+                              static_cast<std::uint8_t>(1 + n % 28),
+                              static_cast<std::uint8_t>(1 + n % 12), 24));
+    THistoryReading reading;
+    reading.Line = "Котельная 2";
+    reading.Port = "/dev/ttyUSB1";
+    reading.Address = 7;
+    reading.Result = "Закончено чтение архива";
+    std::vector<TRecordRow> rows;
+    for (const TArchiveRecord& r : records) {
+        const TListedRecord listed{0, r, r.Code == 0xFF};
+        reading.Records.push_back(listed);
+        rows.push_back({static_cast<int>(rows.size()) + 1, listed, RecordDay(r)});
+    }
+    THistory h = THistory::Open(where);
+    ASSERT_EQ(h.Append(reading).Added, static_cast<int>(records.size()));
+
+    for (const char* text : {"0x1",    "0X1c", "12", "1",    "31.02",    "25:61",    "5:6",
+                             "255",    ".",    ":",  "2.2",  "02.26",    "23:59:59", "недост",
+                             "НЕДОСТ", "x",    "46", "0xff", "00:00:00", "9:3",      "29.02.28"}) {
+        SCOPED_TRACE(text);
+        TRecordFilter table;
+        table.Text = text;
+        std::vector<std::int64_t> expected;
+        for (const int i : FilterRows(rows, table))
+            expected.push_back(rows[static_cast<std::size_t>(i)].Number);
+        THistoryFilter f;
+        f.Line = "Котельная 2";
+        f.Address = 7;
+        f.Text = text;
+        std::vector<std::int64_t> found;
+        const std::int64_t newest = h.NewestSeq("Котельная 2", 7);
+        for (const auto& e : h.Events(f))
+            found.push_back(newest - e.Seq + 1);
+        std::sort(found.begin(), found.end());
+        EXPECT_EQ(found, expected);
+        EXPECT_EQ(h.CountEvents(f), static_cast<std::int64_t>(expected.size()));
+    }
 }
 
 TEST_P(History, LinesAreNamedByPortUntilRenamedAndKeepTheirName) {
