@@ -28,10 +28,14 @@ std::array<std::string, ColumnCount> Titles() {
 } // namespace
 
 std::string CsvField(std::string_view text, char separator) {
-    if (text.find_first_of(std::string{separator, '"', '\r', '\n'}) == std::string_view::npos)
-        return std::string(text);
+    // A spreadsheet takes a field that begins so for a formula: a quote in front keeps it text.
+    const bool formula =
+        !text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos;
+    const std::string field = (formula ? "'" : "") + std::string(text);
+    if (field.find_first_of(std::string{separator, '"', '\r', '\n'}) == std::string::npos)
+        return field;
     std::string quoted = "\"";
-    for (char c : text) {
+    for (char c : field) {
         if (c == '"')
             quoted += '"';
         quoted += c;
@@ -39,12 +43,21 @@ std::string CsvField(std::string_view text, char separator) {
     return quoted + '"';
 }
 
+std::string CsvRow(std::span<const std::string> fields, char separator) {
+    std::string line;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            line += separator;
+        line += CsvField(fields[i], separator);
+    }
+    return line + "\r\n";
+}
+
 void WriteCsv(std::ostream& out, const std::vector<TRecordRow>& rows, const std::vector<int>& shown,
               char separator) {
-    const auto field = [separator](const std::string& text) { return CsvField(text, separator); };
-    out << JoinRow(Titles(), separator, field) << "\r\n";
+    out << CsvRow(Titles(), separator);
     for (int i : shown)
-        out << JoinRow(RowTexts(rows[static_cast<std::size_t>(i)]), separator, field) << "\r\n";
+        out << CsvRow(RowTexts(rows[static_cast<std::size_t>(i)]), separator);
 }
 
 std::string TabText(const std::vector<TRecordRow>& rows, const std::vector<int>& shown) {

@@ -4,13 +4,18 @@
 #include "archive/RecordTable.h"
 
 #include <ostream>
+#include <span>
 #include <string>
 #include <vector>
 
 namespace kve17 {
 
-// One field quoted when it holds the separator, a quote, CR or LF; quotes doubled inside.
+// One field quoted when it holds the separator, a quote, CR or LF; quotes doubled inside. A field
+// that a spreadsheet would take for a formula (=, +, -, @, tab or CR first) gets a quote (')
+// in front.
 std::string CsvField(std::string_view text, char separator);
+// The fields as one CSV row, ending in CRLF.
+std::string CsvRow(std::span<const std::string> fields, char separator);
 // A header row with the column titles, then one row per record shown; lines end in CRLF. UTF-8
 // without a byte order mark.
 void WriteCsv(std::ostream& out, const std::vector<TRecordRow>& rows, const std::vector<int>& shown,

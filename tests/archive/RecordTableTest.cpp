@@ -203,6 +203,18 @@ TEST(RecordCsv, FieldsQuotedByTheSeparatorInUse) {
     EXPECT_EQ(CsvField("", ';'), "");
 }
 
+// A spreadsheet runs a field that begins with = + - @ (or a tab or CR) as a formula.
+TEST(RecordCsv, FieldsThatWouldStartAFormulaAreText) {
+    EXPECT_EQ(CsvField("=HYPERLINK(\"http://x\")", ','), "\"'=HYPERLINK(\"\"http://x\"\")\"");
+    EXPECT_EQ(CsvField("+7 line", ';'), "'+7 line");
+    EXPECT_EQ(CsvField("-2+3", ';'), "'-2+3");
+    EXPECT_EQ(CsvField("@SUM(A1)", ';'), "'@SUM(A1)");
+    EXPECT_EQ(CsvField("\tcmd", ';'), "'\tcmd");
+    EXPECT_EQ(CsvField("\rcmd", ';'), "\"'\rcmd\"");
+    EXPECT_EQ(CsvField("a=b-c", ';'), "a=b-c");
+    EXPECT_EQ(CsvRow(std::vector<std::string>{"=1", "x;y", ""}, ';'), "'=1;\"x;y\";\r\n");
+}
+
 TEST_F(RecordTable, CsvTabAndJsonHoldTheRowsShown) {
     const auto rows = ListRows(image);
     TRecordFilter filter;

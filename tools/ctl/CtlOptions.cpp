@@ -137,4 +137,23 @@ void DeclareFilter(CLI::App& app, TRecordFilter& filter) {
     cli::AddFlag(app, "--invalid", "records marked invalid only", filter.OnlyInvalid);
 }
 
+void DeclareCsv(CLI::App& app, TCsvOptions& csv) {
+    cli::AddFlag(app, "--csv", "CSV (RFC 4180, UTF-8, CRLF) with a header row", csv.Csv);
+    cli::AddValue(app, "--separator", ";|,", "the CSV separator (default ',')",
+                  [&](std::string_view v) {
+                      if (v != ";" && v != ",")
+                          Refuse("--separator must be ';' or ','");
+                      csv.Separator = v[0];
+                      csv.SeparatorGiven = true;
+                  });
+}
+
+std::string CsvFault(const TCsvOptions& csv, bool json) {
+    if (csv.Csv && json)
+        return "--csv and --json exclude each other";
+    if (csv.SeparatorGiven && !csv.Csv)
+        return "--separator goes with --csv";
+    return "";
+}
+
 } // namespace kve17::ctl

@@ -63,4 +63,15 @@ void DeclareHistory(CLI::App& app, TReadOptions& read);
 // The record filter that show and history share.
 void DeclareFilter(CLI::App& app, TRecordFilter& filter);
 
+// The CSV that show and history write: RFC 4180, UTF-8, CRLF, with a header row.
+struct TCsvOptions {
+    bool Csv = false;
+    char Separator = ',';
+    bool SeparatorGiven = false;
+};
+// --csv and --separator.
+void DeclareCsv(CLI::App& app, TCsvOptions& csv);
+// What keeps the CSV options from going together with `json`, "" when nothing does.
+std::string CsvFault(const TCsvOptions& csv, bool json);
+
 } // namespace kve17::ctl

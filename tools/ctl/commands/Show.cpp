@@ -18,22 +18,13 @@ namespace {
 struct TShowOptions {
     std::string File;
     TRecordFilter Filter;
-    bool Csv = false;
+    TCsvOptions Csv;
     bool Json = false;
-    char Separator = ',';
-    bool SeparatorGiven = false;
 };
 
 void DeclareShow(CLI::App& app, TShowOptions& options) {
-    using cli::AddValue;
     DeclareFilter(app, options.Filter);
-    cli::AddFlag(app, "--csv", "CSV (RFC 4180, UTF-8, CRLF) with a header row", options.Csv);
-    AddValue(app, "--separator", ";|,", "the CSV separator (default ',')", [&](std::string_view v) {
-        if (v != ";" && v != ",")
-            Refuse("--separator must be ';' or ','");
-        options.Separator = v[0];
-        options.SeparatorGiven = true;
-    });
+    DeclareCsv(app, options.Csv);
     cli::AddFlag(app, "--json",
                  "a JSON array of records: number, offset, date, time,\ncode, detail, invalid",
                  options.Json);
@@ -42,11 +33,7 @@ void DeclareShow(CLI::App& app, TShowOptions& options) {
 std::string AcceptShow(TShowOptions& options, const std::vector<std::string>& operands) {
     if (std::string fault = OneFile(operands, options.File); !fault.empty())
         return fault;
-    if (options.Csv && options.Json)
-        return "--csv and --json exclude each other";
-    if (options.SeparatorGiven && !options.Csv)
-        return "--separator goes with --csv";
-    return "";
+    return CsvFault(options.Csv, options.Json);
 }
 
 // The table's columns in fixed widths: "   1  21.03.24  20:33:20  3 (0x03)    208 (0xD0)".
@@ -73,8 +60,8 @@ int RunShow(const TShowOptions& options) {
     const auto shown = FilterRows(rows, options.Filter);
     if (options.Json)
         WriteJson(std::cout, rows, shown);
-    else if (options.Csv)
-        WriteCsv(std::cout, rows, shown, options.Separator);
+    else if (options.Csv.Csv)
+        WriteCsv(std::cout, rows, shown, options.Csv.Separator);
     else
         for (int i : shown) {
             const auto texts = RowTexts(rows[static_cast<std::size_t>(i)]);
