@@ -238,8 +238,16 @@ void TForm1::Button2Click() {
         try {
             const TReadingResult result = ReadArchive(device, Link, prompt_, *view_, ArchiveFile);
             KeepHistory(device, result);
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
             failure = std::current_exception();
+            // The driver gave up in the middle of the reading: the file kept its content, and the
+            // log keeps the failure. A stop signal ends the program, not waited for here.
+            if (StopSignal() == 0) {
+                TReadingResult failed;
+                failed.Started = true;
+                failed.LinkResult = -1;
+                KeepHistory(device, failed, e.what());
+            }
         }
         readerDone_ = true;
         QMetaObject::invokeMethod(
@@ -248,16 +256,18 @@ void TForm1::Button2Click() {
 }
 
 // Runs on the reader's thread, right after the file is saved; the reading stands whatever the
-// history says. A failed reading is logged with the words the operator saw.
-void TForm1::KeepHistory(int device, const TReadingResult& result) {
+// history says. A failed reading is logged with the words the operator saw (`failure` when the
+// driver gave up).
+void TForm1::KeepHistory(int device, const TReadingResult& result, std::string_view failure) {
     if (!history_)
         return;
     history::TConnectionOptions options;
     options.StopFd = StopSignalFd();
     const std::string port(Link.GetPortName());
-    const std::string text = result.LinkResult != 0 ? Link.ErrorText(device, result.LinkResult)
-                             : result.Saved         ? std::string(ReadingDoneText)
-                                                    : std::string(SaveFailedText);
+    const std::string text = !failure.empty()         ? std::string(failure)
+                             : result.LinkResult != 0 ? Link.ErrorText(device, result.LinkResult)
+                             : result.Saved           ? std::string(ReadingDoneText)
+                                                      : std::string(SaveFailedText);
     const auto outcome = history::TReadingHistory(*history_, options)
                              .Keep({"", port, PortPlace(port, ports_, HostName()), device + 1,
                                     ArchiveFile.ArchiveFileName},

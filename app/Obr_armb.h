@@ -16,6 +16,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 
 class QAction;
@@ -111,7 +112,7 @@ private:
     void BuildControls();
     void SetCommandsEnabled(bool enabled);
     void ReadingEnded(std::exception_ptr failure);
-    void KeepHistory(int device, const TReadingResult& result);
+    void KeepHistory(int device, const TReadingResult& result, std::string_view failure = {});
 
     IOperatorPrompt& prompt_;
     TPortDirectory ports_;

@@ -1,7 +1,8 @@
 // kve17ctl and the history under the faults of the field, as a process against the simulator:
 // a kill between the file's save and the history's commit, a line killed after its second
 // device, a line read under its COM name and its path, a ring that moves while it is read, a
-// server lock ended by SIGTERM, a file-size limit, a history path that cannot be looked at.
+// server lock ended by SIGTERM, a file-size limit, a history path that cannot be looked at, a
+// history locked or unreachable (status 3), and each device's history result in the JSON.
 // The history is checked against the events the simulator made.
 #include "history/History.h"
 #include "serial/PortDirectory.h"
@@ -13,7 +14,9 @@
 #include "tools/sim/SimLine.h"
 
 #include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <sys/resource.h>
 #include <thread>
 
@@ -202,7 +205,7 @@ TEST_F(HistoryCtl, AFileSizeLimitIsReportedAndDoesNotKillTheReading) {
         const rlimit limit{32768, 32768}; // the archive file fits, the history does not
         ::setrlimit(RLIMIT_FSIZE, &limit);
     });
-    EXPECT_EQ(ctl.Wait(Patience), 0) << ctl.err;
+    EXPECT_EQ(ctl.Wait(Patience), 3) << ctl.err;
     EXPECT_NE(ctl.err.find("kve17ctl: device 2: История не записана: "), std::string::npos)
         << ctl.err;
     EXPECT_NE(ctl.err.find("нет места"), std::string::npos) << ctl.err;
@@ -210,6 +213,132 @@ TEST_F(HistoryCtl, AFileSizeLimitIsReportedAndDoesNotKillTheReading) {
     const auto expected = model::AfterReading(model::FreshFile(), line.Archive(2));
     EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), expected.begin(), expected.end()));
 }
+
+// A record's time as the history lists it (the simulator makes only calendar days).
+std::string Stamp(const Bytes& r) {
+    char text[32];
+    std::snprintf(text, sizeof text, "20%02d-%02d-%02d %02d:%02d:%02d", r[7], r[6], r[5], r[4],
+                  r[3], r[2]);
+    return text;
+}
+
+TEST_F(HistoryCtl, EachDevicesHistoryResultIsInTheJsonAndAFillingRingIsWarnedOf) {
+    const std::string file = File("a.dat");
+    const auto read = [&] {
+        const Finished run =
+            Run(Read(line.SlavePath(), file, history, {"--device", "2", "--json"}));
+        EXPECT_EQ(run.Status, 0) << run.Err;
+        const auto json = nlohmann::json::parse(run.Out);
+        EXPECT_EQ(json["ok"], true);
+        return std::pair(json["devices"][0]["history"], run.Err);
+    };
+    const auto first = line.Archive(2);
+    auto [result, err] = read();
+    EXPECT_EQ(result, nlohmann::json::parse(
+                          R"({"written": true, "reason": null, "added": 988, "gap": false,
+                              "warning": false})"));
+    line.Grow(2, 800, 11);
+    std::tie(result, err) = read();
+    EXPECT_EQ(result, nlohmann::json::parse(
+                          R"({"written": true, "reason": null, "added": 800, "gap": false,
+                              "warning": true})"));
+    EXPECT_NE(err.find("kve17ctl: device 2: its new events filled most of its archive: read it "
+                       "more often, or events will be lost\n"),
+              std::string::npos)
+        << err;
+    const auto second = line.Archive(2);
+    line.Grow(2, 1000, 12); // more than the ring holds: 12 events are overwritten unread
+    std::tie(result, err) = read();
+    EXPECT_EQ(result, nlohmann::json::parse(
+                          R"({"written": true, "reason": null, "added": 988, "gap": true,
+                              "warning": true})"));
+    EXPECT_NE(err.find("kve17ctl: device 2: it wrote new events over unread ones: a gap is marked "
+                       "in the history; read it more often\n"),
+              std::string::npos)
+        << err;
+    const Finished gaps = RunCtl({"history", "--history", history, "--gaps", "--json"}, Patience);
+    EXPECT_EQ(gaps.Status, 0) << gaps.Err;
+    const auto gap = nlohmann::json::parse(gaps.Out);
+    ASSERT_EQ(gap.size(), 1u) << gaps.Out;
+    EXPECT_EQ(gap[0]["after_seq"], 1788);
+    EXPECT_EQ(gap[0]["before_seq"], 1789);
+    EXPECT_EQ(gap[0]["after_time"], Stamp(model::DeviceRecordBytes(second, 0)));
+    EXPECT_EQ(gap[0]["before_time"], Stamp(model::DeviceRecordBytes(line.Archive(2), 987)));
+    EXPECT_EQ(Stored(history, 2),
+              Join(Join(Made(first, 987, 0), Made(second, 799, 0)), Made(line.Archive(2), 987, 0)));
+}
+
+// What keeps a history from being written while the files are saved: its SQLite file held by
+// another writer, or a server that cannot be reached; by `read` and by `collect`.
+struct HistoryFault {
+    const char* Name;
+    bool Server;
+    bool Collect;
+};
+
+class HistoryFailed : public HistoryCtl, public ::testing::WithParamInterface<HistoryFault> {
+protected:
+    // The devices of the line of `read --dir` or of a configuration's line, as JSON.
+    nlohmann::json Devices(const Finished& run) const {
+        const auto json = nlohmann::json::parse(run.Out);
+        return GetParam().Collect ? json["lines"][0]["devices"] : json["devices"];
+    }
+    Finished ReadLine(const std::string& where) {
+        if (!GetParam().Collect)
+            return Run(
+                Read(line.SlavePath(), folder, where, {"--device", "1-2", "--json", "--dir"}));
+        std::ofstream(dir.File("c.conf"))
+            << "history = " << where << "\ndelay-tx = 0\n[boiler]\ndir = " << folder
+            << "\nport = " << line.SlavePath() << "\ndevice = 1-2\n";
+        return RunCtl({"collect", "--config", dir.File("c.conf"), "--json"}, Patience);
+    }
+};
+
+TEST_P(HistoryFailed, ASavedReadingExitsWith3AndTheNextGoodReadingBringsItsEvents) {
+    const std::string where =
+        GetParam().Server ? "postgresql://kve17@127.0.0.1:1/kve17?connect_timeout=5" : history;
+    std::unique_ptr<history::IHistoryConnection> holder;
+    if (!GetParam().Server) {
+        history::THistory::Open(history);
+        holder = history::OpenHistoryConnection(history);
+        holder->BeginWrite();
+    }
+    const auto first = line.Archive(1);
+    const auto second = line.Archive(2);
+    Finished run = ReadLine(where);
+    EXPECT_EQ(run.Status, 3) << run.Err;
+    EXPECT_EQ(nlohmann::json::parse(run.Out)["ok"], false);
+    const auto devices = Devices(run);
+    ASSERT_EQ(devices.size(), 2u) << run.Out;
+    for (const auto& d : devices) {
+        EXPECT_EQ(d["ok"], true);
+        EXPECT_EQ(d["history"]["written"], false);
+        EXPECT_EQ(d["history"]["added"], 0);
+        EXPECT_EQ(d["history"]["reason"].get<std::string>().rfind("История не записана: ", 0), 0u)
+            << d;
+    }
+    for (const auto& [device, archive] : {std::pair(1, first), std::pair(2, second)}) {
+        const auto bytes = FileBytes(DeviceFile(device));
+        const auto expected = model::AfterReading(model::FreshFile(), archive);
+        EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), expected.begin(), expected.end()))
+            << "device " << device;
+    }
+    if (GetParam().Server)
+        return; // no server comes back here; the test PostgreSQL server's case is the chaos run's
+    holder->Rollback();
+    line.Grow(1, 4, 21);
+    run = ReadLine(where);
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    // What the file still held: the four oldest of the first reading left it for the new ones.
+    EXPECT_EQ(Stored(history, 1), Made(line.Archive(1), 987, 0));
+    EXPECT_EQ(Stored(history, 2), Made(second, 987, 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, HistoryFailed,
+                         ::testing::Values(HistoryFault{"SqliteLockedCollect", false, true},
+                                           HistoryFault{"ServerUnreachableRead", true, false},
+                                           HistoryFault{"ServerUnreachableCollect", true, true}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(HistoryCtl, AHistoryPathThatCannotBeLookedAtIsSaidWithStatus1) {
     std::filesystem::create_symlink("loop", dir.File("loop"));

@@ -15,6 +15,12 @@ void Say(std::FILE* out, std::string_view text) {
     std::fprintf(out, "%.*s\n", static_cast<int>(text.size()), text.data());
 }
 
+int ReadingStatus(const std::vector<TDeviceOutcome>& outcomes) {
+    if (!AllOk(outcomes))
+        return ExitFailed;
+    return AllHistoryWritten(outcomes) ? ExitOk : ExitHistory;
+}
+
 namespace {
 
 // The files of a reading: the one FILE, or one per device in the folder of --dir.

@@ -21,6 +21,12 @@ namespace kve17::ctl {
 inline constexpr int ExitOk = 0;
 inline constexpr int ExitFailed = 1;
 inline constexpr int ExitUsage = 2;
+// Every device was read and its file saved, but the history of at least one was not written
+// (its events come with the next reading the history takes).
+inline constexpr int ExitHistory = 3;
+
+// The status of a reading's devices: 1 when any failed, else 3 when any history was not written.
+int ReadingStatus(const std::vector<TDeviceOutcome>& outcomes);
 
 // One line of the program's own words on `out`.
 void Say(std::FILE* out, std::string_view text);

@@ -117,8 +117,15 @@ public:
             return;
         out.History = history_->Keep({read_.Line, read_.Port, place_, out.Device, out.File},
                                      out.Reading, out.Result);
+        const std::string device = "device " + std::to_string(out.Device) + ": ";
         if (out.History.Tried && !out.History.Written)
-            Fail("device " + std::to_string(out.Device) + ": " + out.History.Message);
+            Fail(device + out.History.Message);
+        else if (out.History.Gap)
+            Fail(device + "it wrote new events over unread ones: a gap is marked in the "
+                          "history; read it more often");
+        else if (out.History.Warning)
+            Fail(device + "its new events filled most of its archive: read it more often, or "
+                          "events will be lost");
     }
 
 private:
@@ -256,16 +263,24 @@ std::vector<TDeviceOutcome> ReadTargets(TComPortClass& link, TConsolePrompt& pro
 void SayHistory(const TReadOptions& read, const std::vector<TDeviceOutcome>& outcomes) {
     int added = 0;
     int written = 0;
-    for (const TDeviceOutcome& o : outcomes)
+    int failed = 0;
+    for (const TDeviceOutcome& o : outcomes) {
         if (o.Ok && o.History.Written) {
             added += o.History.Added;
             ++written;
         }
-    if (written == 0 || read.Json)
+        failed += o.History.Tried && !o.History.Written ? 1 : 0;
+    }
+    if ((written == 0 && failed == 0) || read.Json)
         return;
     const std::string where = read.History.empty() ? history::DefaultHistoryPath() : read.History;
-    std::printf("history %s: %d new events\n",
-                history::IsServerLocation(where) ? "server" : where.c_str(), added);
+    const char* name = history::IsServerLocation(where) ? "server" : where.c_str();
+    if (written > 0)
+        std::printf("history %s: %d new events\n", name, added);
+    if (failed > 0)
+        std::printf("history %s: not written for %d of %zu devices; the next good reading "
+                    "brings their events\n",
+                    name, failed, outcomes.size());
 }
 
 } // namespace kve17::ctl

@@ -64,7 +64,7 @@ struct TLineReading {
 TLineReading ReadWholeLine(const TLineCommand& options);
 
 // The line "history WHERE: N new events" on stdout for the devices whose readings the history
-// took (none without history, or as JSON).
+// took, and a line for those it did not (none without history, or as JSON).
 void SayHistory(const TReadOptions& read, const std::vector<TDeviceOutcome>& outcomes);
 
 } // namespace kve17::ctl

@@ -11,7 +11,24 @@ bool AllOk(const std::vector<TDeviceOutcome>& outcomes) {
                        [](const TDeviceOutcome& o) { return o.Ok; });
 }
 
+bool AllHistoryWritten(const std::vector<TDeviceOutcome>& outcomes) {
+    return std::none_of(outcomes.begin(), outcomes.end(), [](const TDeviceOutcome& o) {
+        return o.History.Tried && !o.History.Written;
+    });
+}
+
 namespace {
+
+// What the history made of a reading; null when none was tried (no history, or no reading).
+nlohmann::json HistoryJson(const history::THistoryOutcome& h) {
+    if (!h.Tried)
+        return nullptr;
+    return {{"written", h.Written},
+            {"reason", h.Written ? nlohmann::json() : nlohmann::json(h.Message)},
+            {"added", h.Added},
+            {"gap", h.Gap},
+            {"warning", h.Warning}};
+}
 
 nlohmann::json ReadingJson(const TDeviceOutcome& o) {
     return {{"device", o.Device},
@@ -23,7 +40,8 @@ nlohmann::json ReadingJson(const TDeviceOutcome& o) {
             {"records_stored", o.StoredRecords},
             {"code", o.Code},
             {"failed_block", o.FailedBlock},
-            {"result", o.Result}};
+            {"result", o.Result},
+            {"history", HistoryJson(o.History)}};
 }
 
 nlohmann::json ScanJson(const TDeviceOutcome& o) {
@@ -75,7 +93,8 @@ nlohmann::json SummaryJson(TLineJob command, const TReadOptions& read,
         {"baud", read.Baud},
         {"parity", std::string(1, read.Parity)},
         {"stop", read.Stop},
-        {"ok", error.empty() && (command == TLineJob::Scan || AllOk(outcomes))},
+        {"ok", error.empty() &&
+                   (command == TLineJob::Scan || (AllOk(outcomes) && AllHistoryWritten(outcomes)))},
         {"devices", devices},
     };
     if (!error.empty())

@@ -31,9 +31,12 @@ struct TDeviceOutcome {
 void PrintReadingTable(const std::vector<TDeviceOutcome>& outcomes);
 // True when every device was read.
 bool AllOk(const std::vector<TDeviceOutcome>& outcomes);
+// True when no history was tried and not written.
+bool AllHistoryWritten(const std::vector<TDeviceOutcome>& outcomes);
 // The answering devices of a scan, one a line, and a closing count.
 void PrintScan(const std::vector<TDeviceOutcome>& outcomes, const TReadOptions& read);
-// The summary as one JSON object; `error` is the reason nothing was read ("" otherwise).
+// The summary as one JSON object; `error` is the reason nothing was read ("" otherwise). Its
+// "ok" is false when a device failed or a history was not written.
 nlohmann::json SummaryJson(TLineJob command, const TReadOptions& read,
                            const std::vector<TDeviceOutcome>& outcomes, const std::string& error);
 void PrintJson(TLineJob command, const TReadOptions& read,

@@ -66,6 +66,7 @@ int RunCollect(const TCollectOptions& options) {
     }
     nlohmann::json json = nlohmann::json::array();
     int complete = 0;
+    bool historyWritten = true;
     for (const TCollectLine& line : *lines) {
         TLineReading reading;
         // A stop signal ends the collection: the lines after it are not begun.
@@ -74,6 +75,7 @@ int RunCollect(const TCollectOptions& options) {
         else
             reading = ReadWholeLine(line.Options);
         complete += AllRead(reading) ? 1 : 0;
+        historyWritten = historyWritten && AllHistoryWritten(reading.Outcomes);
         if (options.Read.Json) {
             json.push_back(LineJson(line, reading));
         } else {
@@ -84,7 +86,8 @@ int RunCollect(const TCollectOptions& options) {
         SayHistory(line.Options.Read, reading.Outcomes);
         std::fflush(stdout);
     }
-    const bool ok = complete == static_cast<int>(lines->size());
+    const bool read = complete == static_cast<int>(lines->size());
+    const bool ok = read && historyWritten;
     if (options.Read.Json)
         PrintJsonValue({{"command", "collect"},
                         {"config", Absolute(options.Config)},
@@ -92,7 +95,7 @@ int RunCollect(const TCollectOptions& options) {
                         {"lines", json}});
     else
         std::printf("\n%d of %zu lines read in full\n", complete, lines->size());
-    return ok ? ExitOk : ExitFailed;
+    return !read ? ExitFailed : ok ? ExitOk : ExitHistory;
 }
 
 } // namespace
@@ -107,8 +110,12 @@ extern const TSubCommand CollectCommand = {
              "the history. A line whose port fails does not stop the others; a table per line\n"
              "(or one JSON object) ends the collection. Made for schedulers such as a\n"
              "systemd timer.\n",
-    .Footer = "Exit status 0 when every device of every line was read, 1 when any failed, 2\n"
-              "when the configuration is wrong (its file and line named).\n",
+    .Footer = "Exit status 0 when every device of every line was read and its history\n"
+              "written; 1 when any device or line failed; 2 when the configuration is wrong\n"
+              "(its file and line named); 3 when every file was saved but a history was not\n"
+              "written (its events are written with the next reading it takes). With --json\n"
+              "each device carries \"history\" as `read --json` does, and \"ok\" is false\n"
+              "when a history was not written. Any status but 0 fails a systemd service.\n",
     .Make = TCommandLine<TCollectOptions, DeclareCollect, AcceptCollect, RunCollect>::Make,
 };
 

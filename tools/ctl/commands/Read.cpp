@@ -50,7 +50,7 @@ int Summarize(const TLineCommand& options, const std::vector<TDeviceOutcome>& ou
         std::printf("%s reading of device %d: %d records stored, %d new records merged\n",
                     ModeName(outcomes.front().Mode), outcomes.front().Device,
                     outcomes.front().StoredRecords, outcomes.front().NewRecords);
-    return ok ? ExitOk : ExitFailed;
+    return ReadingStatus(outcomes);
 }
 
 int ReadOver(IComPort& port, const TLineCommand& options, TConsolePrompt& prompt) {
@@ -103,9 +103,12 @@ extern const TSubCommand ReadCommand = {
              "each into DIR/device-NN.dat (created fresh when missing); a device that fails\n"
              "does not stop the others, and a table of the results ends the reading.\n",
     .Footer = "Messages go to stderr, a progress line too when it is a terminal; a summary\n"
-              "goes to stdout. Exit status 1 when the port, the device or the file failed\n"
-              "(with --dir: when any device failed); a history that cannot be written is\n"
-              "reported but fails no reading.\n",
+              "goes to stdout. Exit status 0 when every device was read and its history\n"
+              "written; 1 when the port, the device or the file failed (with --dir: when any\n"
+              "device failed); 3 when every file was saved but a history was not written\n"
+              "(its events are written with the next reading it takes). With --json each\n"
+              "device carries \"history\": written, reason, added, gap, warning (null without\n"
+              "a history), and \"ok\" is false when a history was not written.\n",
     .Make = TReadLine::Make,
 };
 
