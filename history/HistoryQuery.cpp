@@ -229,7 +229,12 @@ void StreamReadings(IHistoryConnection& db, const THistoryFilter& filter,
     f.Since = filter.Since;
     f.Until = filter.Until;
     TParams params;
-    const std::string where = EventConditions(db, f, params, "r.at");
+    std::string where = EventConditions(db, f, params, "r.at");
+    const TParamList param{params};
+    if (!filter.AtFrom.empty())
+        where += " AND r.at >= " + param(filter.AtFrom);
+    if (!filter.AtBefore.empty())
+        where += " AND r.at < " + param(filter.AtBefore);
     db.Stream("SELECT r.at, l.name, d.address, r.port, r.file, r.mode, r.found, r.added,"
               " r.result, r.ok, r.offered, r.gap, r.warning FROM readings r"
               " JOIN devices d ON d.id = r.device_id JOIN lines l ON l.id = d.line_id" +

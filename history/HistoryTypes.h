@@ -83,6 +83,10 @@ struct THistoryFilter {
     // Only the events up to this place in their device's history (0: all), so that the pages of
     // one listing stay the same while readings append.
     std::int64_t UpToSeq = 0;
+    // The reading log only: readings made at this UTC instant ("2026-12-08T14:00:00Z") or later,
+    // and before AtBefore; "" for any. A person's local day is such a span of UTC.
+    std::string AtFrom;
+    std::string AtBefore;
     // Listings only: rows in the order of a table column (ColNumber: newest first), each device
     // by itself; rows skipped, and at most Limit (0: all).
     TColumn OrderBy = ColNumber;

@@ -196,14 +196,19 @@ public:
         while (Pump(deadline)) {
         }
         int status = 0;
-        while (::waitpid(pid_, &status, WNOHANG) != pid_) {
+        rusage usage{};
+        while (::wait4(pid_, &status, WNOHANG, &usage) != pid_) {
             if (Clock::now() > deadline)
                 return -1;
             std::this_thread::sleep_for(std::chrono::milliseconds{2});
         }
         pid_ = -1;
+        peakKiB_ = usage.ru_maxrss;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
+
+    // The most memory the program held at once (its peak resident set), once Wait has seen it end.
+    long PeakKiB() const { return peakKiB_; }
 
     std::string out; // standard output not yet taken by OutLine
     std::string err; // all of standard error so far
@@ -238,6 +243,7 @@ private:
     int err_ = -1;
     bool outOpen_ = true;
     bool errOpen_ = true;
+    long peakKiB_ = 0;
 };
 
 } // namespace kve17::test

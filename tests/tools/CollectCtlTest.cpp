@@ -117,8 +117,8 @@ TEST_F(Collect, EveryLineIsReadPastAFailingDeviceAndAMissingPort) {
     EXPECT_FALSE(std::filesystem::exists(dir.File("archive/Пропавшая/device-01.dat")));
     // Device 2 failed: it is in the history by its logged reading, with no events.
     const Finished lines = History({"--lines", "--csv"});
-    EXPECT_EQ(lines.Out, "line,port,devices\nКотельная 2," + boiler.SlavePath() + ",1 2\nЦТП 4," +
-                             station.SlavePath() + ",5\n");
+    EXPECT_EQ(lines.Out, "line,port,devices\r\nКотельная 2," + boiler.SlavePath() +
+                             ",1 2\r\nЦТП 4," + station.SlavePath() + ",5\r\n");
 
     // The next collection merges only what is new, and the history takes each event once.
     station.Grow(5, 4, 7);

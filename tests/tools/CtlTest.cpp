@@ -368,11 +368,12 @@ TEST_F(CtlOnLine, AFailedReadingIsLoggedAndAddsNothingToTheHistory) {
     CtlRun run = Exec({"history", "--history", h, "--readings", "--csv"});
     EXPECT_EQ(run.Status, 0) << run.Err;
     EXPECT_NE(run.Out.find(",2," + line.SlavePath() + "," + file + ",fresh,0,0,устройство 2 " +
-                           line.SlavePath() + " Идет запись базы данных. Ждите.\n"),
+                           line.SlavePath() + " Идет запись базы данных. Ждите.,0,0,0,0\r\n"),
               std::string::npos)
         << run.Out;
     run = Exec({"history", "--history", h, "--csv"});
-    EXPECT_EQ(run.Out, "line,device,seq,time,code,detail,invalid\n");
+    EXPECT_EQ(run.Out, "line,device,seq,time,code,detail,invalid,gap,after_seq,before_seq,"
+                       "after_time,before_time\r\n");
 }
 
 TEST_F(CtlOnLine, DeviceExceptionEndsTheReadingWithItsMessage) {
