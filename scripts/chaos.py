@@ -172,6 +172,7 @@ class Chaos:
         out, err = process.communicate(timeout=120)
         if process.returncode != 0:
             self.tally["failed"] += 1
+        self.tally["history failed"] += history_failures(out)
         if self.args.verbose and process.returncode != 0:
             sys.stderr.write(err.decode(errors="replace"))
         return process.returncode
@@ -293,8 +294,18 @@ def as_stored(record):
             code, detail)
 
 
+def history_failures(out):
+    """The readings whose file was saved but whose history was not written, by collect --json."""
+    try:
+        summary = json.loads(out)
+    except ValueError:
+        return 0
+    return sum(1 for line in summary.get("lines", []) for device in line.get("devices", [])
+               if (device.get("history") or {}).get("written") is False)
+
+
 def is_gap(row):
-    return bool(row.get("gap")) or row.get("kind") == "gap"
+    return row.get("gap") is True
 
 
 def order_key(row):
@@ -350,7 +361,7 @@ def compare(made, stored):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--build", default="build")
-    parser.add_argument("--seconds", type=int, default=90)
+    parser.add_argument("--seconds", type=int, default=60)
     parser.add_argument("--seed", type=int, default=int(time.time()))
     parser.add_argument("--backend", choices=["sqlite", "postgresql", "both"], default="both")
     parser.add_argument("--verbose", action="store_true")

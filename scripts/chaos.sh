@@ -3,7 +3,7 @@
 # filled and stopped, then checks the history against every event the devices made; exits
 # non-zero on any event stored twice or lost outside a marked gap.
 #
-#   scripts/chaos.sh                 # the short form CI runs: 90 s per history
+#   scripts/chaos.sh                 # the short form CI runs: 60 s per history
 #   scripts/chaos.sh --seconds 600   # the long form, by hand (both histories: 20 minutes)
 #   scripts/chaos.sh --backend sqlite --seed 42 --verbose
 #

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite. In CI (CI=true) or with --full, it also
-# builds and runs the suite once under AddressSanitizer and UndefinedBehaviorSanitizer, and runs
-# each fuzz target for a fixed time.
+# builds and runs the suite once under AddressSanitizer and UndefinedBehaviorSanitizer, runs
+# each fuzz target for a fixed time, and runs the chaos collection in its short form (60 s per
+# history backend; by hand `scripts/chaos.sh --seconds 600` is the long form).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -41,6 +42,9 @@ run_suite() { # build-dir, extra cmake args...
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 if $full; then
+    # Every event once under kills and database faults, checked against the simulator's journal.
+    bash scripts/chaos.sh --build build --seconds "${KVE17_CHAOS_SECONDS:-60}" ||
+        { echo "test.sh: the chaos collection found a fault"; exit 1; }
     export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
     run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DKVE17_SANITIZE=ON
