@@ -76,14 +76,16 @@ class Chaos:
         if not self.mount:
             return False
         self.filler = os.path.join(self.mount, "filler")
-        with open(self.filler, "wb") as f:
-            block = b"\0" * 65536
-            try:
-                while True:
-                    f.write(block)
-                    f.flush()
-            except OSError:
+        # Unbuffered: a buffered file would raise the full disk again when it is closed.
+        fd = os.open(self.filler, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+        block = b"\0" * 65536
+        try:
+            while os.write(fd, block) > 0:
                 pass
+        except OSError:
+            pass
+        finally:
+            os.close(fd)
         return True
 
     def free_disk(self):
