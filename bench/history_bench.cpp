@@ -1,4 +1,5 @@
-// The history at scale: one whole fresh reading appended, and listings over a history of one
+// The history at scale: one whole fresh reading appended, a whole file offered again with
+// nothing or a few events new, and listings over a history of one
 // million events of 31 devices (a year and a quarter of about 70 events a day each). On SQLite
 // always; on PostgreSQL when KVE17_BENCH_PG names a server (bench/run.sh starts one).
 #include "bench/HistoryEvents.h"
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unistd.h>
 
 using namespace kve17;
@@ -53,6 +55,39 @@ void AppendFreshReading(benchmark::State& state, bool server) {
     }
 }
 
+// Every reading offers its whole file; a file that the history holds already, or all but its
+// newest `range(0)` events, as the next reading of a device read often offers it.
+void AppendWholeFile(benchmark::State& state, bool server) {
+    const std::string where = Where(server, "append");
+    if (where.empty())
+        return state.SkipWithError("KVE17_BENCH_PG is not set");
+    THistory h = THistory::Open(where);
+    static int run = 0;
+    const std::string line = "whole " + std::to_string(::getpid()) + " " + std::to_string(++run);
+    const int fresh = static_cast<int>(state.range(0));
+    h.Append(ReadingOf(line, 1, 0, ReadingRecords));
+    int first = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        first += fresh;
+        const THistoryReading reading = ReadingOf(line, 1, first, ReadingRecords);
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(h.Append(reading));
+    }
+}
+
+// 31 devices of about 32,300 events each; each reading's file holds the device's last 988
+// events, half of them new.
+void FillMillion(THistory& h, const std::string& line) {
+    for (int d = 1; d <= Devices; ++d)
+        for (int end = ReadingRecords; end < EventsPerDevice + ReadingRecords / 2;
+             end += ReadingRecords / 2) {
+            const int last = std::min(end, EventsPerDevice);
+            const int first = std::max(0, last - ReadingRecords);
+            h.Append(ReadingOf(line, d, first, last - first));
+        }
+}
+
 // The million-event history, filled once per program run.
 THistory& MillionEvents(bool server) {
     static std::optional<THistory> histories[2];
@@ -60,15 +95,7 @@ THistory& MillionEvents(bool server) {
     if (h)
         return *h;
     h.emplace(THistory::Open(Where(server, "million")));
-    const std::string line = "million " + std::to_string(::getpid());
-    // Each reading's file holds the device's last 988 events, half of them new.
-    for (int d = 1; d <= Devices; ++d)
-        for (int end = ReadingRecords; end < EventsPerDevice + ReadingRecords / 2;
-             end += ReadingRecords / 2) {
-            const int last = std::min(end, EventsPerDevice);
-            const int first = std::max(0, last - ReadingRecords);
-            h->Append(ReadingOf(line, d, first, last - first));
-        }
+    FillMillion(*h, "million " + std::to_string(::getpid()));
     return *h;
 }
 
@@ -132,6 +159,9 @@ void DeviceSearch(benchmark::State& state, bool server) {
 
 BENCHMARK_CAPTURE(AppendFreshReading, Sqlite, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(AppendFreshReading, Postgres, true)->Unit(benchmark::kMillisecond);
+// The file held already, and all of it but the newest 5.
+BENCHMARK_CAPTURE(AppendWholeFile, Sqlite, false)->Arg(0)->Arg(5)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(AppendWholeFile, Postgres, true)->Arg(0)->Arg(5)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(DeviceMonth, Sqlite, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(DeviceMonth, Postgres, true)->Unit(benchmark::kMillisecond);
 // One device's year, and all 31 devices' (address 0: any).
@@ -142,6 +172,13 @@ BENCHMARK_CAPTURE(DeviceSearch, Sqlite, false)->Arg(0)->Arg(1)->Unit(benchmark::
 BENCHMARK_CAPTURE(DeviceSearch, Postgres, true)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
+    // --write-history=PATH: the million-event history as a file, for kve17ctl history to list.
+    const std::string_view write = "--write-history=";
+    if (argc == 2 && std::string_view(argv[1]).starts_with(write)) {
+        THistory h = THistory::Open(std::string(argv[1] + write.size()));
+        FillMillion(h, "million");
+        return 0;
+    }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -27,6 +27,14 @@ echo
 source scripts/pg-server.sh
 start_private_pg
 KVE17_BENCH_PG="$pg_url" "$build/bench/kve17_history_bench" --benchmark_min_time=0.2
+# kve17ctl history of the million events: its peak memory in each format.
+million=$(mktemp -d)
+"$build/bench/kve17_history_bench" --write-history="$million/h.sqlite"
+for format in "" --csv --json; do
+    /usr/bin/time -f "kve17ctl history ${format:-(text)} of 1,000,000 events: %M KiB peak, %e s" \
+        "$build/tools/ctl/kve17ctl" history --history "$million/h.sqlite" $format >/dev/null
+done
+rm -rf "$million"
 
 echo
 gui=build-bench-gui
