@@ -202,6 +202,7 @@ TEST_F(ReadingSimulated, DestroyingTheWindowWaitsForTheReading) {
 }
 
 TEST_F(ReadingSimulated, DriverFailureIsShownAndLeavesFileAndWindowUsable) {
+    form->SetHistory(TempPath("history.sqlite"));
     const auto before = FileBytes(file);
     StartReading();
     ASSERT_TRUE(WaitProgress(3));
@@ -218,6 +219,13 @@ TEST_F(ReadingSimulated, DriverFailureIsShownAndLeavesFileAndWindowUsable) {
     EXPECT_TRUE(form->Label5->isHidden());
     EXPECT_TRUE(form->ProgressBar1->isHidden());
     EXPECT_TRUE(CommandsEnabled(*form));
+    // The failed reading is in the history's log with the driver's words, and adds no event.
+    auto h = history::THistory::Open(TempPath("history.sqlite"));
+    const auto log = h.Readings({});
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_FALSE(log[0].Ok);
+    EXPECT_THAT(log[0].Result, HasSubstr(" function failed"));
+    EXPECT_EQ(h.CountEvents({}), 0);
 }
 
 TEST_F(ReadingSimulated, ReadingsGoToTheHistoryAndWhatAFailureLeftOutComesNextTime) {
