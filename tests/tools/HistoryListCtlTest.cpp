@@ -138,6 +138,16 @@ TEST_F(HistoryListing, TheReadingLogIsReadInLocalTimeAndLocalDays) {
                        "2026-03-02T14:30:00Z,'=2+5,2,'-port,b.dat,fresh,2,2,'@done,1,2,1,1\r\n");
 }
 
+TEST_F(HistoryListing, ALongPathIsListedWhole) {
+    const std::string path = "/srv/" + std::string(3000, 'x') + ".dat";
+    history::THistory::Open(where).Append(
+        Reading({Event(13, 3, 9, 2)}, path.c_str(), "2026-03-04T00:00:00Z"));
+    const Finished run = History({"--readings", "--since", "2026-03-04"});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, "2026-03-04 10:00:00 +1000  =2+5  device 2  fresh  1 new, 1 added  " + path +
+                           "  @done\n");
+}
+
 TEST_F(HistoryListing, AListingThatCannotBeWrittenSaysSoWithStatus1) {
     ChildProcess ctl({KVE17CTL_PATH, "history", "--history", where}, [] {
         const int full = ::open("/dev/full", O_WRONLY);

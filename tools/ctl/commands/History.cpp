@@ -178,9 +178,10 @@ private:
     std::optional<TJsonArrayOut> json_;
 };
 
+// printf into a string of any length (names and paths are as long as they are).
 std::string Format(const char* format, auto... values) {
-    char text[1024];
-    std::snprintf(text, sizeof text, format, values...);
+    std::string text(static_cast<std::size_t>(std::snprintf(nullptr, 0, format, values...)), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, values...);
     return text;
 }
 
