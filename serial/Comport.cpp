@@ -55,6 +55,12 @@ void TCustomComPort::Close() {
 // No event thread: nothing here reads the line behind the caller's back, so received bytes stay
 // in the kernel's input queue until Read takes them or ClearBuffer or Close discards them.
 void TCustomComPort::CreateHandle() {
+    if (given_) {
+        echoing_ = echo_;
+        if (const int error = line_->Open(port_))
+            throw EComPort(CE_OpenFailed, error);
+        return;
+    }
     const std::optional<std::string> path = directory_.Resolve(port_);
     if (!path)
         throw EComPort(CE_OpenFailed, ENOENT);
@@ -70,6 +76,12 @@ void TCustomComPort::CreateHandle() {
             throw EComPort(CE_OpenFailed, error, why);
         throw EComPort(CE_OpenFailed, error);
     }
+}
+
+void TCustomComPort::UseLine(std::unique_ptr<IByteLine> line) {
+    Close();
+    line_ = std::move(line);
+    given_ = line_ != nullptr;
 }
 
 void TCustomComPort::DestroyHandle() {

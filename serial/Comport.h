@@ -51,6 +51,9 @@ public:
     // An adapter that sends every transmitted byte back: each write then reads the echo and
     // drops it. Also on for a port whose target ends in "?echo" (see PortTarget.h).
     void SetEcho(bool on) { echo_ = on; }
+    // A line given from outside (a connection a server accepted): Open opens it under the port's
+    // name instead of resolving the name to a device or an address.
+    void UseLine(std::unique_ptr<IByteLine> line);
     bool Echo() const { return echo_; }
 
     // Code 24 on a closed port; 3 (read) or 2 (write) with the error number when the line
@@ -89,6 +92,7 @@ private:
 
     TPortDirectory directory_;
     std::unique_ptr<IByteLine> line_;
+    bool given_ = false; // line_ came from UseLine
     bool connected_ = false;
     bool echo_ = false;
     bool echoing_ = false; // this opening: echo_ or the target's own mark

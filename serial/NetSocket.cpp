@@ -206,6 +206,16 @@ void Socket::Close() {
     fd_ = -1;
 }
 
+void Socket::Adopt(int fd) {
+    Close();
+    fd_ = fd;
+}
+
+void Socket::Shutdown() const {
+    if (fd_ >= 0)
+        (void)::shutdown(fd_, SHUT_RDWR);
+}
+
 Io Socket::Receive(std::span<std::uint8_t> buffer) {
     for (;;) {
         const ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), 0);

@@ -35,6 +35,13 @@ public:
                 std::chrono::milliseconds timeout);
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
+    // Takes over a connected, non-blocking descriptor (one a listener accepted), closing it with
+    // the socket.
+    void Adopt(int fd);
+    // Ends the connection both ways, from any thread: a wait on it returns and the next receive
+    // reads EIO. The descriptor stays open until Close.
+    void Shutdown() const;
+    int Descriptor() const { return fd_; }
 
     Io Receive(std::span<std::uint8_t> buffer);
     Io Send(std::span<const std::uint8_t> bytes);

@@ -45,6 +45,9 @@ std::string StableName(const fs::path& device, std::string_view byIdDir) {
 
 std::string PortPlace(std::string_view port, const TPortDirectory& ports, std::string_view host,
                       std::string_view byIdDir) {
+    // A modem calls from changing addresses; its ID is where its line is.
+    if (port.starts_with(ModemPlacePrefix))
+        return std::string(port);
     std::string target(port);
     if (port.find('/') == std::string_view::npos) {
         const auto resolved = ports.Resolve(port);

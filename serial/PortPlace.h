@@ -12,6 +12,8 @@
 namespace kve17 {
 
 inline constexpr std::string_view SerialByIdDir = "/dev/serial/by-id";
+// The port of a line a cellular modem carries: "modem:" and the modem's ID, its place as it is.
+inline constexpr std::string_view ModemPlacePrefix = "modem:";
 
 // A COM name goes through the port directory, a path to its real device, which is then named
 // by its stable link in `byIdDir` when there is one. A device that is not there keeps the path
