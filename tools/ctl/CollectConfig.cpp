@@ -1,5 +1,8 @@
 #include "tools/ctl/CollectConfig.h"
 
+#include "serial/PortPlace.h"
+#include "serve/ModemBytes.h"
+#include "serve/Schedule.h"
 #include "tools/ctl/commands/Read.h"
 
 #include <algorithm>
@@ -36,11 +39,33 @@ std::string_view Trim(std::string_view text) {
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-bool Known(std::string_view key, bool global) {
+bool Known(std::string_view key, bool global, bool serve) {
     if (std::find(LineSettings.begin(), LineSettings.end(), key) != LineSettings.end() ||
         key == "dir")
         return true;
-    return global ? key == "history" : key == "port" || key == "device";
+    if (global)
+        return key == "history" || (serve && (key == "listen" || key == "status"));
+    if (serve)
+        return key == "modem" || key == "modem-id" || key == "heartbeat" || key == "every" ||
+               key == "device";
+    return key == "port" || key == "device";
+}
+
+// The keys of `serve`, checked by the server's own readers of them.
+void CheckServeValue(const std::string& key, const std::string& value) {
+    if ((key == "modem" || key == "heartbeat") && !serve::ParseModemBytes(value))
+        throw std::runtime_error(key + " must be text or 0x and hex digits, up to 64 bytes");
+    if (key == "modem-id" && value != "once" && value != "each-packet")
+        throw std::runtime_error("modem-id must be once or each-packet");
+    if (key == "every" && !serve::ParseEvery(value))
+        throw std::runtime_error("every must be a number and s, m, h or d, such as 15m or 1h");
+    if (key == "listen" && !serve::ParseListen(value))
+        throw std::runtime_error("listen must be [HOST:]PORT");
+}
+
+bool IsServeKey(std::string_view key) {
+    return key == "modem" || key == "modem-id" || key == "heartbeat" || key == "every" ||
+           key == "listen" || key == "status";
 }
 
 // A value checked by `read`'s own option, its fault said with the key's name.
@@ -57,13 +82,14 @@ void CheckValue(const std::string& key, const std::string& value) {
 bool IsPath(std::string_view key, const std::string& value) {
     if (value.find("://") != std::string::npos)
         return false;
-    return key == "dir" || (key == "history" && value != "off") ||
+    return key == "dir" || key == "status" || (key == "history" && value != "off") ||
            (key == "port" && value.find('/') != std::string::npos);
 }
 
 class TParser {
 public:
-    TParser(std::string path, std::filesystem::path base) : Path(std::move(path)), Base(base) {}
+    TParser(std::string path, std::filesystem::path base, bool serve)
+        : Path(std::move(path)), Base(base), Serve(serve) {}
 
     void Line(int number, std::string_view text) {
         At = number;
@@ -93,6 +119,7 @@ public:
 
     std::string Path;
     std::filesystem::path Base; // relative folders and files are taken from here
+    bool Serve = false;         // the configuration of `serve`
 
 private:
     void Section(std::string_view text) {
@@ -109,12 +136,12 @@ private:
 
     void Key(const std::string& key, std::string value) {
         TSection& section = Sections.back();
-        if (!Known(key, section.At == 0))
+        if (!Known(key, section.At == 0, Serve))
             Refuse("unknown key '" + key + "'" + (section.At == 0 ? " before the first line" : ""));
         if (value.empty())
             Refuse(key + " needs a value");
         for (const auto& [k, v] : section.Keys)
-            if (k == key)
+            if (k == key && key != "listen")
                 Refuse(key + " is given twice");
         if (key == "echo" && value != "yes" && value != "no")
             Refuse("echo must be yes or no");
@@ -123,9 +150,11 @@ private:
         try {
             if (key == "echo")
                 section.Echo = value == "yes";
+            else if (IsServeKey(key))
+                CheckServeValue(key, value);
             else if (key != "history" || value != "off")
                 CheckValue(key, value);
-        } catch (const EConfig& e) {
+        } catch (const std::runtime_error& e) {
             Refuse(e.what());
         }
         section.Keys.emplace_back(key, value);
@@ -145,10 +174,13 @@ std::optional<std::string> ValueOf(const TSection& section, std::string_view key
 // The `read` command line of one line: the common settings first, its own after them.
 std::vector<std::string> ReadArguments(const TSection& global, const TSection& line,
                                        const TCollectOptions& command, const TParser& parser) {
-    const auto port = ValueOf(line, "port");
+    const auto modem = ValueOf(line, "modem");
+    const auto port =
+        parser.Serve && modem ? std::string(ModemPlacePrefix) + *modem : ValueOf(line, "port");
     const auto device = ValueOf(line, "device");
     if (!port || !device)
-        parser.RefuseAt(line.At, "line '" + line.Name + "' needs port and device");
+        parser.RefuseAt(line.At, "line '" + line.Name + "' needs " +
+                                     (parser.Serve ? "modem" : "port") + " and device");
     std::string dir = ValueOf(line, "dir").value_or("");
     if (dir.empty() && ValueOf(global, "dir"))
         dir = (std::filesystem::path(*ValueOf(global, "dir")) / line.Name).string();
@@ -197,8 +229,14 @@ std::string NotAFile(const std::string& path) {
 
 } // namespace
 
-std::optional<std::vector<TCollectLine>> LoadCollectConfig(const TCollectOptions& command,
-                                                           std::string& error) {
+namespace {
+
+struct TLoaded {
+    std::vector<TSection> Sections;
+    std::vector<TCollectLine> Lines;
+};
+
+std::optional<TLoaded> Load(const TCollectOptions& command, bool serve, std::string& error) {
     const std::string& path = command.Config;
     if (const std::string what = NotAFile(path); !what.empty()) {
         error = path + ": " + what + "; a configuration is a regular file";
@@ -209,8 +247,8 @@ std::optional<std::vector<TCollectLine>> LoadCollectConfig(const TCollectOptions
         error = path + ": cannot be read";
         return std::nullopt;
     }
-    TParser parser(path, std::filesystem::absolute(path).parent_path());
-    std::vector<TCollectLine> lines;
+    TParser parser(path, std::filesystem::absolute(path).parent_path(), serve);
+    TLoaded loaded;
     try {
         std::string text;
         for (int number = 1; std::getline(in, text); ++number) {
@@ -221,22 +259,57 @@ std::optional<std::vector<TCollectLine>> LoadCollectConfig(const TCollectOptions
         }
         if (in.bad())
             parser.Refuse("cannot be read");
-        const std::vector<TSection> sections = parser.Finish();
-        for (std::size_t i = 1; i < sections.size(); ++i) {
-            const TSection& s = sections[i];
-            const auto args = ReadArguments(sections.front(), s, command, parser);
+        loaded.Sections = parser.Finish();
+        for (std::size_t i = 1; i < loaded.Sections.size(); ++i) {
+            const TSection& s = loaded.Sections[i];
+            const auto args = ReadArguments(loaded.Sections.front(), s, command, parser);
             auto options = ParseReading(args, error);
             if (!options)
                 parser.RefuseAt(s.At, error);
-            options->Read.Echo = s.Echo.value_or(sections.front().Echo.value_or(false));
+            options->Read.Echo = s.Echo.value_or(loaded.Sections.front().Echo.value_or(false));
             options->Read.Json = command.Read.Json;
-            lines.push_back({s.Name, std::move(*options)});
+            TModemKeys modem;
+            modem.Id = ValueOf(s, "modem").value_or("");
+            modem.IdMode = ValueOf(s, "modem-id").value_or(modem.IdMode);
+            modem.Heartbeat = ValueOf(s, "heartbeat").value_or("");
+            modem.Every = ValueOf(s, "every").value_or(modem.Every);
+            for (const TCollectLine& other : loaded.Lines)
+                if (serve && other.Modem.Id == modem.Id)
+                    parser.RefuseAt(s.At, "modem " + modem.Id + " is given to two lines");
+            loaded.Lines.push_back({s.Name, std::move(*options), modem});
         }
     } catch (const EConfig& e) {
         error = e.what();
         return std::nullopt;
     }
-    return lines;
+    return loaded;
+}
+
+} // namespace
+
+std::optional<std::vector<TCollectLine>> LoadCollectConfig(const TCollectOptions& command,
+                                                           std::string& error) {
+    auto loaded = Load(command, false, error);
+    if (!loaded)
+        return std::nullopt;
+    return std::move(loaded->Lines);
+}
+
+std::optional<TServeConfig> LoadServeConfig(const TCollectOptions& command, std::string& error) {
+    auto loaded = Load(command, true, error);
+    if (!loaded)
+        return std::nullopt;
+    TServeConfig config;
+    const TSection& global = loaded->Sections.front();
+    for (const auto& [key, value] : global.Keys)
+        if (key == "listen")
+            config.Listen.push_back(value);
+    config.Status = ValueOf(global, "status").value_or("");
+    if (config.Status.empty() && ValueOf(global, "dir"))
+        config.Status =
+            (std::filesystem::path(*ValueOf(global, "dir")) / "serve-status.json").string();
+    config.Lines = std::move(loaded->Lines);
+    return config;
 }
 
 } // namespace kve17::ctl

@@ -5,14 +5,14 @@ namespace kve17::ctl {
 // Each defined in its own file under commands/. A new sub-command is one file there and its
 // name here, declared and listed.
 extern const TSubCommand PortsCommand, CreateCommand, ReadCommand, HistoryCommand, CollectCommand,
-    ShowCommand, ScanCommand;
+    ShowCommand, ScanCommand, ServeCommand;
 
 namespace {
 
 // In the order the main help lists them.
 constexpr const TSubCommand* Table[] = {
     &PortsCommand,   &CreateCommand, &ReadCommand, &HistoryCommand,
-    &CollectCommand, &ShowCommand,   &ScanCommand,
+    &CollectCommand, &ServeCommand,  &ShowCommand, &ScanCommand,
 };
 
 } // namespace

@@ -62,22 +62,24 @@ std::string DirFault(const std::string& dir) {
     return "";
 }
 
-TLineReading ReadWholeLine(const TLineCommand& options) {
-    TLineReading line;
-    line.Error = DirFault(options.Read.Dir);
-    if (!line.Error.empty()) {
-        Fail(line.Error);
-        return line;
+TLineReading ReadWholeLine(const TLineCommand& options, std::unique_ptr<IByteLine> line) {
+    TLineReading reading;
+    reading.Error = DirFault(options.Read.Dir);
+    if (!reading.Error.empty()) {
+        Fail(reading.Error);
+        return reading;
     }
     TConsolePrompt prompt;
     try {
         TComPort port;
         ConfigurePort(port, options.Read);
-        line.Error = ReadTargetsOver(port, options, prompt, line.Outcomes).value_or("");
+        if (line)
+            port.UseLine(std::move(line));
+        reading.Error = ReadTargetsOver(port, options, prompt, reading.Outcomes).value_or("");
     } catch (const std::exception& e) {
-        line.Error = FailedBy(e);
+        reading.Error = FailedBy(e);
     }
-    return line;
+    return reading;
 }
 
 } // namespace kve17::ctl

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,7 +62,8 @@ struct TLineReading {
     std::vector<TDeviceOutcome> Outcomes;
     std::string Error;
 };
-TLineReading ReadWholeLine(const TLineCommand& options);
+// A line given (a modem's connection) is read under the options' port name instead of the port.
+TLineReading ReadWholeLine(const TLineCommand& options, std::unique_ptr<IByteLine> line = nullptr);
 
 // The line "history WHERE: N new events" on stdout for the devices whose readings the history
 // took, and a line for those it did not (none without history, or as JSON).

@@ -1,7 +1,9 @@
 #include "tools/sim/SimOptions.h"
 
+#include "serve/ModemBytes.h"
 #include "tools/cli/CommandLine.h"
 
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <stdexcept>
@@ -57,6 +59,17 @@ Line
   --tcp [HOST:]PORT      also serve the line over raw TCP on HOST (default 127.0.0.1) and PORT
                          (0: a free one), one client at a time; the second line on standard
                          output is "tcp://HOST:PORT"
+  --dial HOST:PORT       call a server as a cellular modem in client mode: send the
+                         registration ID, then pass the line's bytes both ways; call again
+                         0.5 s after the connection ends
+  --register ID          the modem's registration ID: text, or 0x and hex digits (up to 64
+                         bytes). Repeat it to dial as several modems: each ID gets a line of
+                         its own with the same devices and archives (and the same growth), and
+                         prints "modem ID <device path>"; the first line is the one linked
+  --register-every       the ID goes in front of every packet, not once after connecting
+  --heartbeat S[:HEX]    a heartbeat (default FE) when the devices have been quiet for S
+                         seconds (a fraction such as 0.5 too)
+  --drop-after N         the first call hangs up after passing N bytes of the line
   --name COMn            the port name to link (default: the lowest free one)
   --port-dir DIR         the link directory (default $XDG_RUNTIME_DIR/kve17/ports)
   -h, --help             this text
@@ -190,6 +203,37 @@ void ParseTcp(std::string_view option, std::string_view text, SimOptions& option
         NumberIn(option, text.substr(colon == std::string_view::npos ? 0 : colon + 1), 0, 65535);
 }
 
+void ParseDial(std::string_view option, std::string_view text, SimOptions& options) {
+    const auto colon = text.rfind(':');
+    std::string_view host = text.substr(0, colon == std::string_view::npos ? 0 : colon);
+    if (host.starts_with('[') && host.ends_with(']'))
+        host = host.substr(1, host.size() - 2);
+    if (host.empty())
+        Bad(option, text, "expected HOST:PORT");
+    options.dialHost = host;
+    options.dialPort = std::to_string(NumberIn(option, text.substr(colon + 1), 1, 65535));
+}
+
+// "S" or "S:HEX": seconds (with a fraction) and the heartbeat's bytes.
+void ParseHeartbeat(std::string_view option, std::string_view text, SimOptions& options) {
+    const auto colon = text.find(':');
+    const std::string seconds(text.substr(0, colon));
+    char* end = nullptr;
+    const double s = std::strtod(seconds.c_str(), &end);
+    if (seconds.empty() || end != seconds.c_str() + seconds.size() || !(s >= 0.05 && s <= 3600))
+        Bad(option, text, "expected seconds from 0.05 to 3600, then :HEX if wanted");
+    options.heartbeatMs = static_cast<int>(s * 1000);
+    if (colon == std::string_view::npos)
+        return;
+    std::string hex(text.substr(colon + 1));
+    if (!hex.starts_with("0x"))
+        hex = "0x" + hex;
+    const auto bytes = serve::ParseModemBytes(hex);
+    if (!bytes || hex.size() < 3)
+        Bad(option, text, "expected hex digits after the colon");
+    options.heartbeat = *bytes;
+}
+
 bool ParseParity(std::string_view option, std::string_view text) {
     if (text == "N" || text == "n")
         return false;
@@ -234,6 +278,18 @@ SimOptions ParseSimOptions(std::span<const std::string_view> args) {
     cli::AddFlag(app, "--no-pacing", "", noPacing);
     cli::AddFlag(app, "--echo", "", options.line.echo);
     value("--tcp", [&](auto v) { ParseTcp("--tcp", v, options); });
+    value("--dial", [&](auto v) { ParseDial("--dial", v, options); });
+    value("--register", [&](auto v) {
+        const auto id = serve::ParseModemBytes(v);
+        if (!id)
+            Bad("--register", v, "expected text or 0x and hex digits, up to 64 bytes");
+        options.registers.push_back(*id);
+    });
+    cli::AddFlag(app, "--register-every", "", options.registerEvery);
+    value("--heartbeat", [&](auto v) { ParseHeartbeat("--heartbeat", v, options); });
+    value("--drop-after", [&](auto v) {
+        options.dropAfter = static_cast<std::size_t>(NumberIn("--drop-after", v, 1, 1 << 30));
+    });
     value("--devices", [&](auto v) { options.present = AddressList("--devices", v); });
     value("--seed", [&](auto v) {
         options.seed = static_cast<std::uint32_t>(NumberIn("--seed", v, 0, 0x7FFFFFFF));
@@ -252,6 +308,8 @@ SimOptions ParseSimOptions(std::span<const std::string_view> args) {
     value("--dump-dir", [&](auto v) { options.dumpDir = v; });
     cli::ParseArguments(app, {args.begin(), args.end()});
     options.line.pacing = !noPacing;
+    if (options.dialHost.empty() != options.registers.empty())
+        throw std::invalid_argument("--dial and --register go together");
     CheckPresent(options);
     return options;
 }

@@ -31,6 +31,14 @@ struct SimOptions {
     std::string journal; // empty for none
     std::string tcpHost = "127.0.0.1";
     int tcpPort = -1; // -1: no TCP server; 0: a free port
+    // Calling a server as cellular modems: one line of the same devices for each ID.
+    std::string dialHost;
+    std::string dialPort;
+    std::vector<std::vector<std::uint8_t>> registers;
+    bool registerEvery = false;
+    int heartbeatMs = 0;
+    std::vector<std::uint8_t> heartbeat{0xFE};
+    std::size_t dropAfter = 0;
     bool help = false;
     bool version = false;
 };

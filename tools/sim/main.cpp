@@ -1,7 +1,9 @@
 // kve17-sim: a simulated line of devices on a pseudo-terminal, linked into the port directory.
 #include "serial/PortDirectory.h"
 #include "serial/StandardDescriptors.h"
+#include "serve/ModemBytes.h"
 #include "tools/sim/LinkOwners.h"
+#include "tools/sim/ModemDialer.h"
 #include "tools/sim/SimJournal.h"
 #include "tools/sim/SimLine.h"
 #include "tools/sim/SimOptions.h"
@@ -116,15 +118,22 @@ std::array<DeviceArchive, LastAddress + 1> MakeArchives(const SimOptions& option
 
 class Server {
 public:
-    explicit Server(const SimOptions& options) : options_(options), line_(options.line) {
+    // One line, or one for each modem it dials as: the same devices, archives and growth, so
+    // that the journal tells every line's records.
+    explicit Server(const SimOptions& options) : options_(options) {
+        const std::size_t count = std::max<std::size_t>(1, options.registers.size());
+        for (std::size_t i = 0; i < count; ++i)
+            lines_.push_back(std::make_unique<SimLine>(options.line));
         if (!options.journal.empty())
             journal_.emplace(options.journal);
     }
 
-    SimLine& Line() { return line_; }
+    SimLine& Line() { return *lines_.front(); }
+    const std::vector<std::unique_ptr<SimLine>>& Lines() const { return lines_; }
 
     void SetDevice(int address, const DeviceArchive& archive) {
-        line_.SetDevice(address, archive);
+        for (const auto& line : lines_)
+            line->SetDevice(address, archive);
         if (journal_) {
             journal_->Start(address, archive);
             journal_->Flush();
@@ -134,9 +143,10 @@ public:
     void Grow(int count) {
         ++growths_;
         for (const int a : Addresses(options_)) {
-            line_.Grow(a, count, DeviceSeed(options_.seed, a) ^ (0x9E3779B9U * growths_));
+            for (const auto& line : lines_)
+                line->Grow(a, count, DeviceSeed(options_.seed, a) ^ (0x9E3779B9U * growths_));
             if (journal_)
-                journal_->Grown(a, line_.Archive(a), count);
+                journal_->Grown(a, Line().Archive(a), count);
         }
         if (journal_)
             journal_->Flush();
@@ -150,7 +160,7 @@ public:
             for (const int a : Addresses(options_)) {
                 std::array<char, 24> file{};
                 std::snprintf(file.data(), file.size(), "device-%02d.bin", a);
-                SaveArchive(line_.Archive(a), options_.dumpDir + "/" + file.data());
+                SaveArchive(Line().Archive(a), options_.dumpDir + "/" + file.data());
             }
             Say("dumped " + options_.dumpDir);
         } catch (const std::exception& e) {
@@ -160,7 +170,7 @@ public:
 
 private:
     const SimOptions& options_;
-    SimLine line_;
+    std::vector<std::unique_ptr<SimLine>> lines_;
     std::optional<SimJournal> journal_;
     std::uint32_t growths_ = 0;
 };
@@ -182,7 +192,8 @@ int Serve(const SimOptions& options) {
     for (const int a : Addresses(options))
         server.SetDevice(a, archives[static_cast<std::size_t>(a)]);
     for (const auto& [address, fault] : options.faults)
-        server.Line().AddFault(address, fault);
+        for (const auto& line : server.Lines())
+            line->AddFault(address, fault);
 
     TPortDirectory::Roots roots{options.portDir};
     const TPortDirectory directory =
@@ -193,6 +204,15 @@ int Serve(const SimOptions& options) {
     if (options.tcpPort >= 0) {
         relay.emplace(server.Line().SlavePath(), options.tcpHost, options.tcpPort);
         Say(relay->Address());
+    }
+    std::vector<std::unique_ptr<ModemDialer>> modems;
+    for (std::size_t i = 0; i < options.registers.size(); ++i) {
+        const std::string& path = server.Lines()[i]->SlavePath();
+        modems.push_back(std::make_unique<ModemDialer>(
+            path, DialOptions{options.dialHost, options.dialPort, options.registers[i],
+                              options.registerEvery, std::chrono::milliseconds(options.heartbeatMs),
+                              options.heartbeat, options.dropAfter}));
+        Say("modem " + serve::ShowModemBytes(options.registers[i]) + " " + path);
     }
 
     int seconds = 0;
