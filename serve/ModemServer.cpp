@@ -193,8 +193,8 @@ void ModemServer::Accept(const Listener& listener) {
             refusal = std::to_string(Unidentified()) +
                       " connections have not sent their ID yet, the most taken";
         if (!refusal.empty()) {
-            ::close(fd);
             wiring_.Log.Say("refused " + peer + ": " + refusal);
+            ::close(fd);
             continue;
         }
         auto c = std::make_unique<Connection>();
@@ -360,9 +360,10 @@ void ModemServer::Reap() {
         s.LastOk = j.Out.Ok;
         s.LastResult = j.Out.Result;
         ++s.Readings;
+        // A failed reading is tried again at the modem's next call (the connection that called
+        // meanwhile is read at once), not over and over on the same connection.
         s.Next = NextReading(s.LastStart, s.LastOk, s.Config.Every, wiring_.Time.Now());
-        // A failed reading is tried again at the next call, not at once on the same connection.
-        if (!s.LastOk)
+        if (!s.LastOk && s.Now == j.Conn)
             s.Next = j.Start + s.Config.Every;
         wiring_.Log.Say(Who(j.Site) + ": " + j.Out.Result);
         Connection& c = *j.Conn;
