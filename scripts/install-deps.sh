@@ -11,7 +11,7 @@ packages=(
   xvfb xauth x11-apps imagemagick fonts-dejavu-core
   libmodbus-dev python3 time
   acl attr libcli11-dev nlohmann-json3-dev qt6-charts-dev libqt6opengl6-dev
-  ser2net postgresql-15 libpq-dev libsqlite3-dev sqlite3
+  ser2net socat postgresql-15 libpq-dev libsqlite3-dev sqlite3
   dpkg-dev fakeroot file help2man lintian desktop-file-utils bash-completion man-db
 )
 

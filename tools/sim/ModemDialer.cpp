@@ -115,7 +115,13 @@ void ModemDialer::Call(int socket, int line) {
         }
         const Clock::time_point now = Clock::now();
         if (beats && now >= beat + options_.HeartbeatEvery && now >= lineBusy + Quiet) {
-            if (!SendAll(socket, options_.Heartbeat))
+            // A heartbeat is a packet too: the ID goes in front of it when it goes in front of
+            // every packet.
+            std::vector<std::uint8_t> packet;
+            if (options_.IdEachPacket)
+                packet = options_.Id;
+            packet.insert(packet.end(), options_.Heartbeat.begin(), options_.Heartbeat.end());
+            if (!SendAll(socket, packet))
                 return;
             beat = now;
         }
