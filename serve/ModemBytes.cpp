@@ -39,6 +39,15 @@ std::optional<Bytes> ParseModemBytes(std::string_view written) {
     return bytes;
 }
 
+Prefix PrefixOf(std::span<const std::uint8_t> stream, std::span<const std::uint8_t> token) {
+    if (token.empty())
+        return Prefix::None;
+    const std::size_t n = std::min(stream.size(), token.size());
+    if (!std::equal(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(n), token.begin()))
+        return Prefix::None;
+    return n == token.size() ? Prefix::Whole : Prefix::Partial;
+}
+
 std::string ShowModemBytes(std::span<const std::uint8_t> bytes) {
     const bool text = !bytes.empty() && std::all_of(bytes.begin(), bytes.end(), [](auto b) {
         return b > 0x20 && b < 0x7F;

@@ -9,15 +9,6 @@ void ModemFilter::Boundary() {
     held_.clear();
 }
 
-ModemFilter::Match ModemFilter::Try(std::span<const std::uint8_t> rest, const Bytes& token) const {
-    if (token.empty())
-        return Match::None;
-    const std::size_t n = std::min(rest.size(), token.size());
-    if (!std::equal(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(n), token.begin()))
-        return Match::None;
-    return n == token.size() ? Match::Whole : Match::Partial;
-}
-
 void ModemFilter::Feed(std::span<const std::uint8_t> chunk, Bytes& out) {
     // Held bytes began where a token may stand; they and this chunk are looked at as one.
     Bytes joined;
@@ -35,20 +26,20 @@ void ModemFilter::Feed(std::span<const std::uint8_t> chunk, Bytes& out) {
         const bool perPacket = settings_.Mode == IdMode::EachPacket && (packetStart || between_);
         const Bytes& id = perPacket ? settings_.Id : none;
         const Bytes& beat = between_ ? settings_.Heartbeat : none;
-        const Match idMatch = Try(rest, id);
-        const Match beatMatch = Try(rest, beat);
-        if (idMatch == Match::Whole || beatMatch == Match::Whole) {
+        const Prefix idMatch = PrefixOf(rest, id);
+        const Prefix beatMatch = PrefixOf(rest, beat);
+        if (idMatch == Prefix::Whole || beatMatch == Prefix::Whole) {
             // The longer of the two when both fit, so that an ID beginning like the heartbeat
             // is not cut in two.
-            const bool takeId =
-                idMatch == Match::Whole && (beatMatch != Match::Whole || id.size() >= beat.size());
+            const bool takeId = idMatch == Prefix::Whole &&
+                                (beatMatch != Prefix::Whole || id.size() >= beat.size());
             const std::size_t n = takeId ? id.size() : beat.size();
             rest = rest.subspan(n);
             removed_ += n;
             packetStart = false;
             continue;
         }
-        if (idMatch == Match::Partial || beatMatch == Match::Partial) {
+        if (idMatch == Prefix::Partial || beatMatch == Prefix::Partial) {
             held_.assign(rest.begin(), rest.end());
             return;
         }

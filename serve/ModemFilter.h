@@ -36,9 +36,6 @@ public:
     std::size_t Removed() const { return removed_; }
 
 private:
-    enum class Match { None, Partial, Whole };
-    Match Try(std::span<const std::uint8_t> rest, const Bytes& token) const;
-
     FilterSettings settings_;
     bool between_ = true; // no byte of a frame has arrived since the last request
     Bytes held_;          // the beginning of what may be an ID or a heartbeat

@@ -227,17 +227,38 @@ void ModemServer::Receive(Connection& c) {
     Identify(c);
 }
 
+// A modem may send a heartbeat before its ID (one that sends its ID in front of every packet
+// does until it has a packet of data): a configured heartbeat at the head is let go. True when
+// the head may still be the start of one.
+bool ModemServer::SkipHeartbeats(Connection& c) const {
+    const auto any = [&](auto field, Prefix wanted) -> const Bytes* {
+        for (const Site& s : sites_)
+            if (PrefixOf(c.Head, s.Config.Modem.*field) == wanted)
+                return &(s.Config.Modem.*field);
+        return nullptr;
+    };
+    // An ID that begins like a heartbeat is an ID.
+    while (!c.Head.empty() && !any(&FilterSettings::Id, Prefix::Whole) &&
+           !any(&FilterSettings::Id, Prefix::Partial)) {
+        const Bytes* beat = any(&FilterSettings::Heartbeat, Prefix::Whole);
+        if (beat == nullptr)
+            return any(&FilterSettings::Heartbeat, Prefix::Partial) != nullptr;
+        c.Head.erase(c.Head.begin(), c.Head.begin() + static_cast<std::ptrdiff_t>(beat->size()));
+    }
+    return false;
+}
+
 void ModemServer::Identify(Connection& c) {
+    bool maybe = SkipHeartbeats(c);
+    if (c.Head.empty())
+        return;
     std::optional<std::size_t> best;
-    bool maybe = false;
     for (std::size_t i = 0; i < sites_.size(); ++i) {
         const Bytes& id = sites_[i].Config.Modem.Id;
-        const std::size_t n = std::min(id.size(), c.Head.size());
-        if (!std::equal(id.begin(), id.begin() + static_cast<std::ptrdiff_t>(n), c.Head.begin()))
-            continue;
-        if (n < id.size())
+        const Prefix p = PrefixOf(c.Head, id);
+        if (p == Prefix::Partial)
             maybe = true;
-        else if (!best || id.size() > sites_[*best].Config.Modem.Id.size())
+        else if (p == Prefix::Whole && (!best || id.size() > sites_[*best].Config.Modem.Id.size()))
             best = i;
     }
     if (best)

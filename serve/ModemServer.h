@@ -73,6 +73,7 @@ private:
     void Loop();
     void Accept(const Listener& listener);
     void Receive(Connection& c);
+    bool SkipHeartbeats(Connection& c) const;
     void Identify(Connection& c);
     void Unknown(Connection& c);
     void TakeOver(Connection& c, std::size_t site);

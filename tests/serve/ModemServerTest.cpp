@@ -74,6 +74,7 @@ protected:
         std::vector<ModemSite> sites(2);
         sites[0].Name = "text";
         sites[0].Modem.Id = {'8', '6', '1', '2', '3', '4'};
+        sites[0].Modem.Heartbeat = {0xFE, 0xFD};
         sites[1].Name = "hex";
         sites[1].Modem.Id = {0x01, 0x02};
         server.emplace(std::move(sites), std::vector<ListenAddress>{{"127.0.0.1", 0}}, limits,
@@ -125,8 +126,15 @@ protected:
 
 TEST_F(ServerFixture, TextAndHexIdsReadTheirLinesUnknownIdsAreTurnedAwayAndListed) {
     Start({});
-    Dial("861234\xfe"); // the ID with a heartbeat behind it in one packet
-    ASSERT_TRUE(Eventually([&] { return recorder.Reads() == 1; }));
+    // Heartbeats before the ID, the second in two receives, and one behind it.
+    const int beating = Dial("\xfe\xfd\xfe");
+    std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(::send(beating,
+                     "\xfd"
+                     "861234\xfe\xfd",
+                     9, MSG_NOSIGNAL),
+              9);
+    ASSERT_TRUE(Eventually([&] { return recorder.Reads() == 1; })) << recorder.Log();
     const int split = Dial("\x01");
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(recorder.Reads(), 1U); // half an ID is waited for
