@@ -4,6 +4,7 @@
 #include "serve/ModemServer.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <netinet/in.h>
@@ -196,6 +197,50 @@ TEST_F(ServerFixture, AModemCallingAgainReplacesItsConnectionEvenInAReading) {
     // The cut reading failed, so the new connection is read at once.
     ASSERT_TRUE(Eventually([&] { return recorder.Reads() == 2; }));
     EXPECT_NE(recorder.Log().find("called again"), std::string::npos) << recorder.Log();
+}
+
+// A clock the test moves on; the server's loop looks at it at least once a second.
+class SetClock : public IClock {
+public:
+    Clock::time_point Now() const override { return start + offset.load(); }
+    std::chrono::system_clock::time_point Wall() const override {
+        return std::chrono::system_clock::now() + offset.load();
+    }
+    const Clock::time_point start = Clock::now();
+    std::atomic<std::chrono::seconds> offset{0s};
+};
+
+TEST(ServerSchedule, AConnectedModemIsReadAgainWhenItsIntervalHasPassed) {
+    Recorder recorder;
+    SetClock clock;
+    std::vector<ModemSite> sites(1);
+    sites[0].Name = "hourly";
+    sites[0].Modem.Id = {'H', '1'};
+    sites[0].Every = 3600s;
+    ModemServer server(std::move(sites), {{"127.0.0.1", 0}}, {},
+                       ServerWiring{recorder, recorder, clock, recorder}, "");
+    std::thread loop([&] { server.Run(); });
+    const std::string address = server.Addresses().front();
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port =
+        htons(static_cast<std::uint16_t>(std::stoi(address.substr(address.rfind(':') + 1))));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::send(fd, "H1", 2, MSG_NOSIGNAL), 2);
+    EXPECT_TRUE(Eventually([&] { return recorder.Reads() == 1; }));
+    clock.offset = 3599s;
+    std::this_thread::sleep_for(1200ms); // more than one turn of the loop
+    EXPECT_EQ(recorder.Reads(), 1U);
+    clock.offset = 3600s;
+    EXPECT_TRUE(Eventually([&] { return recorder.Reads() == 2; }));
+    clock.offset = 7199s;
+    std::this_thread::sleep_for(1200ms);
+    EXPECT_EQ(recorder.Reads(), 2U);
+    server.Stop();
+    loop.join();
+    ::close(fd);
 }
 
 TEST(Schedule, EveryAndTheNextReading) {
