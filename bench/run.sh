@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The benchmark: reads a device's archive through kve17ctl against kve17-sim with line pacing,
 # beside a peer reader on a general-purpose Modbus library, the same reading through ser2net over
-# raw TCP and RFC 2217, reads and scans a whole line, and runs the micro-benchmarks; then the
+# raw TCP and RFC 2217, reads and scans a whole line, the collection server with 200 modems, and runs the micro-benchmarks; then the
 # viewer on the offscreen platform, and the desktop program's start with a file under Xvfb.
 #   bench/run.sh
 set -euo pipefail
@@ -20,6 +20,8 @@ echo
 python3 bench/server_bench.py "$build"
 echo
 python3 bench/whole_line_bench.py "$build"
+echo
+python3 bench/serve_bench.py "$build"
 echo
 "$build/bench/kve17_micro_bench" --benchmark_min_time=0.2
 echo
