@@ -61,12 +61,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CompletionCase{"EveryCommandInTheHelpsOrder",
                        {""},
-                       "ports create read history collect show scan --help --version"},
+                       "ports create read history collect serve show scan --help --version"},
         CompletionCase{"ACommandByItsStart", {"re"}, "read"},
-        CompletionCase{"CommandsSharingAStart", {"s"}, "show scan"},
+        CompletionCase{"CommandsSharingAStart", {"s"}, "serve show scan"},
         CompletionCase{"NoCommandForAWrongStart", {"x"}, ""},
         CompletionCase{"MainOptions", {"--"}, "--help --version"},
         CompletionCase{"AnOptionOfCollect", {"collect", "--con"}, "--config"},
+        CompletionCase{
+            "OptionsOfServe", {"serve", "--max"}, "--max-connections --max-unidentified"},
         CompletionCase{"OptionsOfHistoryOnly", {"history", "--re"}, "--readings --rename-line"},
         CompletionCase{"AnOptionOfScanNotOfRead", {"scan", "--ti"}, "--timeout"},
         CompletionCase{"NoScanOptionForRead", {"read", "--ti"}, ""},
