@@ -268,5 +268,46 @@ TEST_F(ServeCtlTest, FiftyModemsAtOnceEachReadIntoItsOwnLine) {
     sim.Wait(5s);
 }
 
+// A wrong configuration is refused at once with the line and the key, before anything listens.
+struct ConfigFault {
+    const char* Name;
+    const char* Text;
+    const char* Message;
+};
+
+class ServeConfigFaults : public ::testing::TestWithParam<ConfigFault> {};
+
+TEST_P(ServeConfigFaults, AreRefusedWithTheirKey) {
+    const fs::path file =
+        fs::temp_directory_path() / ("kve17-serve-conf-" + std::to_string(::getpid()));
+    std::ofstream(file) << GetParam().Text;
+    const Finished run = RunCtl({"serve", "--config", file.string()}, 10s);
+    fs::remove(file);
+    EXPECT_EQ(run.Status, 2) << run.Err;
+    EXPECT_NE(run.Err.find(GetParam().Message), std::string::npos) << run.Err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, ServeConfigFaults,
+    ::testing::Values(
+        ConfigFault{"PortInsteadOfModem", "listen = 4059\n[a]\nport = COM1\ndevice = 1\n",
+                    "unknown key 'port'"},
+        ConfigFault{"NoModem", "listen = 4059\n[a]\ndevice = 1\n", "needs modem and device"},
+        ConfigFault{"OddHex", "listen = 4059\n[a]\nmodem = 0x123\ndevice = 1\n",
+                    "modem must be text or 0x and hex digits"},
+        ConfigFault{"IdMode", "listen = 4059\n[a]\nmodem = A\nmodem-id = always\ndevice = 1\n",
+                    "modem-id must be once or each-packet"},
+        ConfigFault{"Every", "listen = 4059\n[a]\nmodem = A\nevery = 1w\ndevice = 1\n",
+                    "every must be a number and s, m, h or d"},
+        ConfigFault{
+            "SameModemTwice",
+            "listen = 4059\ndir = d\n[a]\nmodem = A\ndevice = 1\n[b]\nmodem = A\ndevice = 2\n",
+            "modem A is given to two lines"},
+        ConfigFault{"Listen", "listen = host:port\n[a]\nmodem = A\ndevice = 1\n",
+                    "listen must be [HOST:]PORT"},
+        ConfigFault{"NowhereToListen", "dir = d\n[a]\nmodem = A\ndevice = 1\n",
+                    "nowhere to listen"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
 } // namespace
 } // namespace kve17::test
