@@ -105,11 +105,14 @@ public:
             std::fflush(stdout);
         }
         serve::ReadOutcome out;
-        out.Ok = reading.Error.empty() && AllOk(reading.Outcomes);
+        // Files saved but the history not written is no success either: the next reading
+        // gives the history what the files hold.
+        const bool history = AllHistoryWritten(reading.Outcomes);
+        out.Ok = reading.Error.empty() && AllOk(reading.Outcomes) && history;
         out.Result = !reading.Error.empty()
                          ? "not read: " + reading.Error
                          : std::to_string(read) + " of " + std::to_string(reading.Outcomes.size()) +
-                               " devices read";
+                               " devices read" + (history ? "" : "; the history was not written");
         if (!out.Ok && reading.Error.empty())
             for (const TDeviceOutcome& o : reading.Outcomes)
                 if (!o.Ok) {
