@@ -96,11 +96,15 @@ constexpr int HistoryEvents = 100000;
 constexpr int ReadingRecords = 988;
 
 // One device with 100,000 events (about four years) in an SQLite history, filled once.
-std::shared_ptr<history::THistory> LongHistory() {
+QString LongHistoryPath() {
     static QTemporaryDir dir;
+    return dir.filePath("history.sqlite");
+}
+
+std::shared_ptr<history::THistory> LongHistory() {
     static const auto history = [] {
         auto h = std::make_shared<history::THistory>(
-            history::THistory::Open(dir.filePath("history.sqlite").toStdString()));
+            history::THistory::Open(LongHistoryPath().toStdString()));
         for (int first = 0; first < HistoryEvents; first += ReadingRecords)
             h->Append(bench::ReadingOf("Котельная 2", 7, first,
                                        std::min(ReadingRecords, HistoryEvents - first)));
@@ -110,7 +114,8 @@ std::shared_ptr<history::THistory> LongHistory() {
 }
 
 TArchiveViewer* OpenLongHistory(QString& error) {
-    return OpenHistoryViewer(LongHistory(), "Котельная 2", 7, nullptr, error);
+    return OpenHistoryViewer(LongHistory(), LongHistoryPath().toStdString(), "Котельная 2", 7,
+                             nullptr, error);
 }
 
 void BM_HistoryViewerOpenAndDraw(benchmark::State& state) {

@@ -39,16 +39,42 @@ bool RenameHistoryLine(history::THistory& history, const QString& from, const QS
     return true;
 }
 
-THistoryTableModel::THistoryTableModel(std::shared_ptr<history::THistory> history, std::string line,
-                                       int address, int pollMs, QObject* parent)
-    : TRecordModel(parent), history_(std::move(history)), line_(std::move(line)), address_(address),
-      pollMs_(pollMs) {}
+THistoryTableModel::THistoryTableModel(std::shared_ptr<history::THistory> history,
+                                       std::string where, std::string line, int address, int pollMs,
+                                       QObject* parent)
+    : TRecordModel(parent), history_(std::move(history)), where_(std::move(where)),
+      line_(std::move(line)), address_(address), pollMs_(pollMs) {}
+
+std::vector<TRecordRow> HistoryRows(const std::vector<history::THistoryEvent>& events,
+                                    std::int64_t newest) {
+    std::vector<TRecordRow> rows;
+    rows.reserve(events.size());
+    for (const history::THistoryEvent& event : events) {
+        // The place in the history stands where a file's rows keep their slot.
+        const TListedRecord listed{static_cast<int>(event.Seq), event.Record, event.Invalid};
+        rows.push_back({static_cast<int>(newest - event.Seq + 1), listed, RecordDay(event.Record)});
+    }
+    return rows;
+}
+
+void THistoryTableModel::ReadStored(std::int64_t newest) {
+    if (newest <= 0) {
+        stored_ = {};
+        undated_ = 0;
+        return;
+    }
+    const history::THistoryFilter device = OnDevice({}, newest);
+    stored_ = history_->Summary(device);
+    std::int64_t dated = 0;
+    for (const history::TDayCount& day : history_->DayCounts(device))
+        dated += day.Count;
+    undated_ = static_cast<int>(stored_.Count - dated);
+}
 
 bool THistoryTableModel::Load(QString& error) {
     try {
         newest_ = history_->NewestSeq(line_, address_);
-        stored_ =
-            newest_ > 0 ? history_->Summary(OnDevice({}, newest_)) : history::THistorySummary{};
+        ReadStored(newest_);
     } catch (const std::exception& e) {
         error = HistoryReadError(e);
         return false;
@@ -67,40 +93,38 @@ bool THistoryTableModel::RenameLine(const QString& to, QString& error) {
 }
 
 QString THistoryTableModel::Title() const {
-    return QStringLiteral("история, линия «%1», прибор %2")
+    return QStringLiteral("история, линия «%1», устройство %2")
         .arg(QString::fromStdString(line_))
         .arg(address_);
 }
 
 QString THistoryTableModel::WindowTitle() const {
-    return QStringLiteral("История событий — линия «%1», прибор %2")
+    return QStringLiteral("История событий — линия «%1», устройство %2")
         .arg(QString::fromStdString(line_))
         .arg(address_);
 }
 
 bool THistoryTableModel::Reload(QString& error, bool& changed) {
     changed = false;
-    history::THistorySummary stored;
     std::int64_t newest = 0;
     try {
         newest = history_->NewestSeq(line_, address_);
         if (newest == newest_)
             return true;
         if (newest < newest_) {
-            error = QStringLiteral("История событий не читается: линии «%1» с прибором %2 в ней "
-                                   "больше нет")
+            error = QStringLiteral("История событий не читается: линии «%1» с устройством %2 в "
+                                   "ней больше нет")
                         .arg(QString::fromStdString(line_))
                         .arg(address_);
             return false;
         }
-        stored = history_->Summary(OnDevice({}, newest));
+        ReadStored(newest);
     } catch (const std::exception& e) {
         error = HistoryReadError(e);
         return false;
     }
     seen_ = newest_;
     newest_ = newest;
-    stored_ = stored;
     Refresh();
     changed = true;
     return true;
@@ -121,26 +145,11 @@ history::THistoryFilter THistoryTableModel::Query() const {
     return query;
 }
 
-std::vector<TRecordRow> THistoryTableModel::Fetch(std::int64_t offset, std::int64_t limit) const {
-    history::THistoryFilter query = Query();
-    query.Offset = offset;
-    query.Limit = limit;
-    const auto events = history_->Events(query);
-    std::vector<TRecordRow> rows;
-    rows.reserve(events.size());
-    for (const history::THistoryEvent& event : events) {
-        // The place in the history stands where a file's rows keep their slot.
-        const TListedRecord listed{static_cast<int>(event.Seq), event.Record, event.Invalid};
-        rows.push_back(
-            {static_cast<int>(newest_ - event.Seq + 1), listed, RecordDay(event.Record)});
-    }
-    return rows;
-}
-
 void THistoryTableModel::Refresh() {
     const TBusy busy;
     beginResetModel();
-    rows_.clear();
+    pages_.clear();
+    fetched_ = 0;
     shown_ = {};
     perDay_.clear();
     perCode_.clear();
@@ -155,54 +164,69 @@ void THistoryTableModel::Refresh() {
                     perDay_.emplace_back(*parsed, static_cast<int>(day.Count));
             for (const history::TCodeCount& code : history_->CodeCounts(query))
                 perCode_.emplace_back(code.Code, static_cast<int>(code.Count));
-            rows_ = Fetch(0, PageRows);
         } catch (const std::exception& e) {
             error_ = HistoryReadError(e);
             failed_ = true;
-            rows_.clear();
             shown_ = {};
             perDay_.clear();
             perCode_.clear();
         }
     }
     endResetModel();
+    // The first page now, so that a failure shows with the counts rather than on scrolling.
+    if (!failed_ && shown_.Count > 0)
+        Page(0);
     if (failed_)
         emit FetchFailed(error_);
 }
 
-int THistoryTableModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
-}
-
-bool THistoryTableModel::canFetchMore(const QModelIndex& parent) const {
-    return !parent.isValid() && !failed_ && static_cast<std::int64_t>(rows_.size()) < shown_.Count;
-}
-
-void THistoryTableModel::fetchMore(const QModelIndex& parent) {
-    if (!canFetchMore(parent))
-        return;
+const std::vector<TRecordRow>* THistoryTableModel::Page(int row) const {
+    const std::int64_t number = row / PageRows;
+    if (const auto held = pages_.find(number); held != pages_.end())
+        return &held->second;
+    if (failed_)
+        return nullptr;
     const TBusy busy;
-    std::vector<TRecordRow> page;
+    history::THistoryFilter query = Query();
+    query.Offset = number * PageRows;
+    query.Limit = PageRows;
+    std::vector<TRecordRow> rows;
     try {
-        page = Fetch(static_cast<std::int64_t>(rows_.size()), PageRows);
+        rows = HistoryRows(history_->Events(query), newest_);
     } catch (const std::exception& e) {
         error_ = HistoryReadError(e);
     }
-    if (page.empty()) {
-        // The listing is held to the newest event shown, so it cannot end early unless the
-        // database failed.
+    // The listing is held to the newest event shown, so a page cannot come short unless the
+    // database failed.
+    const std::int64_t expected = std::min<std::int64_t>(PageRows, shown_.Count - query.Offset);
+    if (static_cast<std::int64_t>(rows.size()) != expected) {
+        if (error_.isEmpty())
+            error_ = QStringLiteral("История событий не читается: страница %1 пришла неполной")
+                         .arg(number + 1);
         failed_ = true;
-        emit FetchFailed(error_);
-        return;
+        // Told after the view's paint, which may not be interrupted by a reset.
+        auto* self = const_cast<THistoryTableModel*>(this);
+        QMetaObject::invokeMethod(
+            self, [self] { emit self->FetchFailed(self->error_); }, Qt::QueuedConnection);
+        return nullptr;
     }
-    const int first = static_cast<int>(rows_.size());
-    beginInsertRows({}, first, first + static_cast<int>(page.size()) - 1);
-    rows_.insert(rows_.end(), page.begin(), page.end());
-    endInsertRows();
+    // The page farthest from this one goes first.
+    if (static_cast<int>(pages_.size()) >= KeptPages) {
+        const auto last = std::prev(pages_.end());
+        pages_.erase(number - pages_.begin()->first > last->first - number ? pages_.begin() : last);
+    }
+    ++fetched_;
+    return &(pages_[number] = std::move(rows));
+}
+
+int THistoryTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(shown_.Count);
 }
 
 const TRecordRow& THistoryTableModel::RowAt(int row) const {
-    return rows_[static_cast<std::size_t>(row)];
+    static const TRecordRow None{0, {0, {}, false}, std::nullopt};
+    const auto* page = Page(row);
+    return page ? (*page)[static_cast<std::size_t>(row % PageRows)] : None;
 }
 
 bool THistoryTableModel::RowAdded(int row) const {
@@ -222,19 +246,44 @@ int THistoryTableModel::AddedCount() const {
     return seen_ >= 0 ? static_cast<int>(newest_ - seen_) : 0;
 }
 
-bool THistoryTableModel::ShownRows(std::vector<TRecordRow>& rows, QString& error) const {
-    rows = rows_;
-    if (static_cast<std::int64_t>(rows.size()) >= shown_.Count)
-        return true;
-    const TBusy busy;
-    try {
-        const auto rest = Fetch(static_cast<std::int64_t>(rows.size()), 0);
-        rows.insert(rows.end(), rest.begin(), rest.end());
-        return true;
-    } catch (const std::exception& e) {
-        error = HistoryReadError(e);
-        return false;
+namespace {
+
+// The rows of one listing, a page at a time, over a connection of its own.
+class THistoryCursor : public IRowCursor {
+public:
+    THistoryCursor(std::string where, history::THistoryFilter query, std::int64_t newest,
+                   std::int64_t count)
+        : where_(std::move(where)), query_(std::move(query)), newest_(newest), count_(count) {}
+
+    std::int64_t Count() const override { return count_; }
+    std::vector<TRecordRow> Next(int most) override {
+        if (query_.Offset >= count_)
+            return {};
+        if (!history_)
+            history_ = std::make_unique<history::THistory>(history::THistory::Open(where_));
+        query_.Limit = std::min<std::int64_t>(most, count_ - query_.Offset);
+        auto rows = HistoryRows(history_->Events(query_), newest_);
+        if (static_cast<std::int64_t>(rows.size()) != query_.Limit)
+            throw std::runtime_error("история событий выдала меньше событий, чем насчитала");
+        query_.Offset += query_.Limit;
+        return rows;
     }
+
+private:
+    std::string where_;
+    history::THistoryFilter query_;
+    std::int64_t newest_;
+    std::int64_t count_;
+    std::unique_ptr<history::THistory> history_;
+};
+
+} // namespace
+
+TCursorMaker THistoryTableModel::Cursor() const {
+    const std::int64_t count = failed_ ? 0 : shown_.Count;
+    return [where = where_, query = Query(), newest = newest_, count] {
+        return std::make_unique<THistoryCursor>(where, query, newest, count);
+    };
 }
 
 } // namespace kve17
