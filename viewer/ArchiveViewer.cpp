@@ -269,6 +269,8 @@ QWidget* TArchiveViewer::BuildFilters() {
     column->setContentsMargins(6, 4, 6, 4);
     column->addLayout(filterRow_);
     column->addWidget(FilterMessage);
+    // The row's width does not hold the window wide: below it the row wraps (resizeEvent).
+    box->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     return box;
 }
 
@@ -690,7 +692,8 @@ TPageHeader TArchiveViewer::PageHeader() const {
             QDateTime::currentDateTime()};
 }
 
-TRowJob* TArchiveViewer::Start(TRowJob::TWork work, const QString& what, QString& error) {
+TRowJob* TArchiveViewer::Start(TRowJob::TWork work, const QString& doing, const QString& done,
+                               const QString& cancelled, QString& error) {
     if (job_) {
         error = QStringLiteral("Уже идет экспорт или печать: дождитесь конца или отмените.");
         return nullptr;
@@ -700,33 +703,27 @@ TRowJob* TArchiveViewer::Start(TRowJob::TWork work, const QString& what, QString
     for (QAction* action : {AExport, APrint, APdf})
         action->setEnabled(false);
     // Beside the window, which answers meanwhile.
-    Progress = new QProgressDialog(what, QStringLiteral("Отмена"), 0, 0, this);
+    Progress = new QProgressDialog(doing, QStringLiteral("Отмена"), 0, 0, this);
     Progress->setWindowModality(Qt::NonModal);
     Progress->setAutoClose(false);
     Progress->setAutoReset(false);
     Progress->setMinimumDuration(500);
     connect(Progress, &QProgressDialog::canceled, job_, &TRowJob::Cancel);
-    connect(job_, &TRowJob::Progress, Progress, [progress = Progress](qint64 done, qint64 total) {
+    connect(job_, &TRowJob::Progress, Progress, [progress = Progress](qint64 rows, qint64 total) {
         progress->setMaximum(static_cast<int>(total));
-        progress->setValue(static_cast<int>(done));
+        progress->setValue(static_cast<int>(rows));
+    });
+    connect(job_, &TRowJob::Finished, this, [this, done, cancelled] {
+        const bool failed = !job_->Error().isEmpty();
+        ShowNotice(job_->Cancelled() ? cancelled : failed ? job_->Error() : done, failed);
+        job_->deleteLater();
+        job_ = nullptr;
+        Progress->deleteLater();
+        Progress = nullptr;
+        for (QAction* action : {AExport, APrint, APdf})
+            action->setEnabled(true);
     });
     return job_;
-}
-
-void TArchiveViewer::JobFinished(const QString& what) {
-    const bool failed = !job_->Error().isEmpty();
-    QString text = what;
-    if (job_->Cancelled())
-        text = QStringLiteral("Отменено: %1").arg(what);
-    else if (failed)
-        text = job_->Error();
-    ShowNotice(text, failed);
-    job_->deleteLater();
-    job_ = nullptr;
-    Progress->deleteLater();
-    Progress = nullptr;
-    for (QAction* action : {AExport, APrint, APdf})
-        action->setEnabled(true);
 }
 
 TRowJob* TArchiveViewer::StartCsv(const QString& path, char separator, QString& error) {
@@ -735,37 +732,30 @@ TRowJob* TArchiveViewer::StartCsv(const QString& path, char separator, QString& 
     TExportColumns columns{names_->Empty() ? nullptr : names_.get(), std::nullopt, Model->Device()};
     if (Model->Remote())
         columns.Line = Model->Line();
-    const std::int64_t rows = Model->Counts().Shown;
-    TRowJob* job = Start(
-        [cursor = Model->Cursor(), names = names_, columns, path, separator](TJobControl& control) {
+    return Start(
+        [cursor = Model->Cursor(), keep = names_, columns, path, separator](TJobControl& control) {
             return WriteCsvFile(*cursor(), path, separator, columns, control);
         },
-        QStringLiteral("Экспорт в %1…").arg(path), error);
-    if (job != nullptr)
-        connect(job, &TRowJob::Finished, this, [this, path, rows] {
-            JobFinished(QStringLiteral("Экспорт записан: %1 (записей: %2)").arg(path).arg(rows));
-        });
-    return job;
+        QStringLiteral("Экспорт в %1…").arg(path),
+        QStringLiteral("Экспорт записан: %1 (записей: %2)").arg(path).arg(Model->Counts().Shown),
+        QStringLiteral("Экспорт отменен: файл %1 не записан").arg(path), error);
 }
 
 TRowJob* TArchiveViewer::StartPdf(const QString& path, QString& error) {
     if (ArchiveTarget(path, error))
         return nullptr;
     const TEventDictionary* names = names_->Empty() ? nullptr : names_.get();
-    TRowJob* job = Start(
+    return Start(
         [cursor = Model->Cursor(), keep = names_, names, path, header = PageHeader()](
             TJobControl& control) { return WritePdfFile(*cursor(), path, header, names, control); },
-        QStringLiteral("Сохранение в %1…").arg(path), error);
-    if (job != nullptr)
-        connect(job, &TRowJob::Finished, this,
-                [this, path] { JobFinished(QStringLiteral("PDF записан: %1").arg(path)); });
-    return job;
+        QStringLiteral("Сохранение в %1…").arg(path), QStringLiteral("PDF записан: %1").arg(path),
+        QStringLiteral("Сохранение в PDF отменено: файл %1 не записан").arg(path), error);
 }
 
 TRowJob* TArchiveViewer::StartPrint(std::unique_ptr<QPrinter> printer, QString& error) {
     const TEventDictionary* names = names_->Empty() ? nullptr : names_.get();
     std::shared_ptr<QPrinter> shared(std::move(printer));
-    TRowJob* job = Start(
+    return Start(
         [cursor = Model->Cursor(), keep = names_, names, printer = shared,
          header = PageHeader()](TJobControl& control) {
             const QString error = PrintRows(*cursor(), *printer, header, names, control);
@@ -773,11 +763,8 @@ TRowJob* TArchiveViewer::StartPrint(std::unique_ptr<QPrinter> printer, QString& 
                 printer->abort();
             return error;
         },
-        QStringLiteral("Печать…"), error);
-    if (job != nullptr)
-        connect(job, &TRowJob::Finished, this,
-                [this] { JobFinished(QStringLiteral("Печать отправлена на принтер")); });
-    return job;
+        QStringLiteral("Печать…"), QStringLiteral("Печать отправлена на принтер"),
+        QStringLiteral("Печать отменена"), error);
 }
 
 QString TArchiveViewer::LongPrintQuestion(QPagedPaintDevice& device) const {

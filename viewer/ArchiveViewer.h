@@ -107,8 +107,9 @@ protected:
 private:
     // True, with `error` set, for a target an export must not replace: an archive file.
     bool ArchiveTarget(const QString& path, QString& error) const;
-    TRowJob* Start(TRowJob::TWork work, const QString& what, QString& error);
-    void JobFinished(const QString& what);
+    // Starts `work`; `doing` says what it does, `done` and `cancelled` how it ended.
+    TRowJob* Start(TRowJob::TWork work, const QString& doing, const QString& done,
+                   const QString& cancelled, QString& error);
     TPageHeader PageHeader() const;
     void BuildActions();
     void BuildMenus();
