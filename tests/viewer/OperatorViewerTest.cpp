@@ -119,7 +119,7 @@ protected:
 };
 
 TEST_P(OperatorHistory, ThreeYearsAreChartedByMonthWithTheQuietMonthDrawn) {
-    ASSERT_EQ(history->Append(ThreeYears()), 892);
+    ASSERT_EQ(history->Append(ThreeYears()).Added, 892);
     std::unique_ptr<TArchiveViewer> viewer(Open(4));
     ASSERT_TRUE(viewer);
     EXPECT_THAT(viewer->Counts->text().toStdString(),
@@ -157,7 +157,7 @@ TEST_P(OperatorHistory, ThreeYearsAreChartedByMonthWithTheQuietMonthDrawn) {
 }
 
 TEST_P(OperatorHistory, AnInvertedRangeIsSaidAndFiltersNothingUntilMended) {
-    ASSERT_EQ(history->Append(ThreeYears()), 892);
+    ASSERT_EQ(history->Append(ThreeYears()).Added, 892);
     std::unique_ptr<TArchiveViewer> viewer(Open(4));
     ASSERT_TRUE(viewer);
     viewer->SinceBox->setChecked(true);
@@ -281,7 +281,7 @@ TEST_P(OperatorHistory, EveryPrintedPageCarriesHeadingsSourceFiltersNumberAndTim
 }
 
 TEST_P(OperatorHistory, NamesStandBesideCodesColourTheRowsAndFilterBySeverity) {
-    ASSERT_EQ(history->Append(ThreeYears()), 892);
+    ASSERT_EQ(history->Append(ThreeYears()).Added, 892);
     QTemporaryDir folders;
     std::unique_ptr<TArchiveViewer> viewer(
         Open(4, Names(std::filesystem::path(folders.path().toStdString()))));
@@ -530,7 +530,7 @@ TEST(ViewerPictures, WrittenToTheTestOutput) {
     HistoryDatabase database(Backend::Sqlite);
     const std::string where = database.Location();
     auto history = std::make_shared<history::THistory>(history::THistory::Open(where));
-    ASSERT_EQ(history->Append(ThreeYears()), 892);
+    ASSERT_EQ(history->Append(ThreeYears()).Added, 892);
     QTemporaryDir folders;
     const auto names = Names(std::filesystem::path(folders.path().toStdString()));
     const auto save = [&](QWidget& window, const char* name) {
