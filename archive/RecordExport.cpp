@@ -116,6 +116,16 @@ std::string CsvLine(const TRecordRow& row, const TExportColumns& columns, char s
     return CsvRow(CsvFields(row, columns), separator);
 }
 
+std::string CsvNoteLine(std::string_view note, const TExportColumns& columns, char separator) {
+    TFields fields(CsvTitles(columns).size());
+    if (columns.Line) {
+        fields[0] = *columns.Line;
+        fields[1] = std::to_string(columns.Device);
+    }
+    fields.back() = note;
+    return CsvRow(fields, separator);
+}
+
 void WriteCsv(std::ostream& out, const std::vector<TRecordRow>& rows, const std::vector<int>& shown,
               char separator, const TExportColumns& columns) {
     out << CsvStart(separator) << CsvHeader(columns, separator);

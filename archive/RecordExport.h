@@ -32,6 +32,9 @@ std::string CsvStart(char separator);
 // The header row and one record's row, each ending in CRLF.
 std::string CsvHeader(const TExportColumns& columns, char separator);
 std::string CsvLine(const TRecordRow& row, const TExportColumns& columns, char separator);
+// A row that is no record but a note between two (a history's gap): the line and device, the
+// note in the state's column, the other cells empty.
+std::string CsvNoteLine(std::string_view note, const TExportColumns& columns, char separator);
 // CsvStart, the header row, then one row per record shown.
 void WriteCsv(std::ostream& out, const std::vector<TRecordRow>& rows, const std::vector<int>& shown,
               char separator, const TExportColumns& columns = {});

@@ -335,10 +335,19 @@ void TArchiveViewer::BuildBody() {
     setCentralWidget(central);
 
     connect(Model, &TRecordModel::FetchFailed, this, &TArchiveViewer::ShowProblem);
+    connect(Model, &QAbstractItemModel::modelReset, this, &TArchiveViewer::SpanNotes);
+    SpanNotes();
     Counts = new QLabel(this);
     Counts->setAccessibleName(QStringLiteral("Счет записей"));
     statusBar()->addPermanentWidget(Counts, 1);
     SizeColumns();
+}
+
+void TArchiveViewer::SpanNotes() {
+    // The date's column and every one after it, the name's moved beside the code included.
+    Table->clearSpans();
+    for (int row : Model->NoteRows())
+        Table->setSpan(row, ColDate, 1, Model->columnCount() - ColDate);
 }
 
 void TArchiveViewer::SetTabOrder() {
@@ -634,12 +643,15 @@ QString TArchiveViewer::SelectionText() {
         selected.insert(index.row());
     std::vector<TRecordRow> rows;
     for (int row : selected)
-        rows.push_back(Model->RowAt(row));
+        if (Model->NoteAt(row).isEmpty())
+            rows.push_back(Model->RowAt(row));
     if (selected.empty()) {
         try {
             auto cursor = Model->Cursor()();
             for (auto batch = cursor->Next(5000); !batch.empty(); batch = cursor->Next(5000))
-                rows.insert(rows.end(), batch.begin(), batch.end());
+                for (const TListingRow& row : batch)
+                    if (row.Note.empty())
+                        rows.push_back(row.Record);
         } catch (const std::exception& e) {
             ShowProblem(QString::fromUtf8(e.what()));
             return {};

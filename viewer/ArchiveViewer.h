@@ -116,6 +116,8 @@ private:
     QWidget* BuildFilters();
     void BuildBody();
     void SetTabOrder();
+    // Spans each note (a history's gap) across the columns from the date on.
+    void SpanNotes();
     void SizeColumns();
     void PlaceWindow();
     void Watch();

@@ -1,7 +1,9 @@
 #include "viewer/HistoryTableModel.h"
 
 #include <QCursor>
+#include <QDateTime>
 #include <QGuiApplication>
+#include <algorithm>
 
 namespace kve17 {
 
@@ -16,7 +18,28 @@ public:
     TBusy& operator=(const TBusy&) = delete;
 };
 
+// "2026-03-01 08:15:00" as the table shows a record's day and time; a day alone stays so.
+QString StampWords(const std::string& stamp) {
+    if (stamp.empty())
+        return QStringLiteral("событием без даты");
+    const QString text = QString::fromStdString(stamp);
+    const QDate day = QDate::fromString(text.left(10), Qt::ISODate);
+    if (!day.isValid())
+        return text;
+    return (day.toString(QStringLiteral("dd.MM.yy")) + text.mid(10)).trimmed();
+}
+
 } // namespace
+
+QString GapText(const history::THistoryGap& gap) {
+    const QDateTime found = QDateTime::fromString(QString::fromStdString(gap.FoundAt), Qt::ISODate);
+    const QString when = found.isValid()
+                             ? found.toLocalTime().toString(QStringLiteral("dd.MM.yyyy hh:mm"))
+                             : QString::fromStdString(gap.FoundAt);
+    return QStringLiteral("Пропуск: устройство перезаписало события между %1 и %2, пока их не "
+                          "прочитали (найден чтением %3, файл %4)")
+        .arg(StampWords(gap.Before), StampWords(gap.After), when, QString::fromStdString(gap.File));
+}
 
 QString HistoryReadError(const std::exception& e) {
     return QStringLiteral("История событий не читается: %1").arg(QString::fromUtf8(e.what()));
@@ -153,12 +176,14 @@ void THistoryTableModel::Refresh() {
     shown_ = {};
     perDay_.clear();
     perCode_.clear();
+    gaps_.clear();
     failed_ = false;
     error_.clear();
     if (newest_ > 0) {
         try {
             const history::THistoryFilter query = Query();
             shown_ = filter_.Empty() ? stored_ : history_->Summary(query);
+            PlaceGaps(query);
             for (const history::TDayCount& day : history_->DayCounts(query))
                 if (const auto parsed = ParseDay(day.Day))
                     perDay_.emplace_back(*parsed, static_cast<int>(day.Count));
@@ -170,6 +195,7 @@ void THistoryTableModel::Refresh() {
             shown_ = {};
             perDay_.clear();
             perCode_.clear();
+            gaps_.clear();
         }
     }
     endResetModel();
@@ -180,8 +206,55 @@ void THistoryTableModel::Refresh() {
         emit FetchFailed(error_);
 }
 
-const std::vector<TRecordRow>* THistoryTableModel::Page(int row) const {
-    const std::int64_t number = row / PageRows;
+void THistoryTableModel::PlaceGaps(const history::THistoryFilter& query) {
+    if (SortColumn() != ColNumber)
+        return;
+    std::vector<history::THistoryGap> gaps = history_->Gaps(query); // newest first
+    if (Descending())
+        std::reverse(gaps.begin(), gaps.end());
+    // A gap comes after the events shown on its newer side (oldest first: its older side).
+    for (history::THistoryGap& gap : gaps) {
+        std::int64_t older = 0;
+        if (gap.AfterSeq > 0) {
+            history::THistoryFilter upTo = query;
+            upTo.UpToSeq = gap.AfterSeq;
+            older = history_->CountEvents(upTo);
+        }
+        const std::int64_t before = Descending() ? older : shown_.Count - older;
+        gaps_.push_back({static_cast<int>(before), std::move(gap)});
+    }
+    std::stable_sort(gaps_.begin(), gaps_.end(),
+                     [](const TGapRow& a, const TGapRow& b) { return a.Row < b.Row; });
+    for (std::size_t i = 0; i < gaps_.size(); ++i)
+        gaps_[i].Row += static_cast<int>(i);
+}
+
+const history::THistoryGap* THistoryTableModel::GapAt(int row) const {
+    const auto at = std::lower_bound(gaps_.begin(), gaps_.end(), row,
+                                     [](const TGapRow& gap, int r) { return gap.Row < r; });
+    return at != gaps_.end() && at->Row == row ? &at->Gap : nullptr;
+}
+
+int THistoryTableModel::EventAt(int row) const {
+    const auto after = std::lower_bound(gaps_.begin(), gaps_.end(), row,
+                                        [](const TGapRow& gap, int r) { return gap.Row < r; });
+    return row - static_cast<int>(after - gaps_.begin());
+}
+
+QString THistoryTableModel::NoteAt(int row) const {
+    const history::THistoryGap* gap = GapAt(row);
+    return gap ? GapText(*gap) : QString();
+}
+
+std::vector<int> THistoryTableModel::NoteRows() const {
+    std::vector<int> rows;
+    for (const TGapRow& gap : gaps_)
+        rows.push_back(gap.Row);
+    return rows;
+}
+
+const std::vector<TRecordRow>* THistoryTableModel::Page(int event) const {
+    const std::int64_t number = event / PageRows;
     if (const auto held = pages_.find(number); held != pages_.end())
         return &held->second;
     if (failed_)
@@ -220,17 +293,20 @@ const std::vector<TRecordRow>* THistoryTableModel::Page(int row) const {
 }
 
 int THistoryTableModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(shown_.Count);
+    return parent.isValid() ? 0 : static_cast<int>(shown_.Count) + static_cast<int>(gaps_.size());
 }
 
 const TRecordRow& THistoryTableModel::RowAt(int row) const {
     static const TRecordRow None{0, {0, {}, false}, std::nullopt};
-    const auto* page = Page(row);
-    return page ? (*page)[static_cast<std::size_t>(row % PageRows)] : None;
+    if (GapAt(row) != nullptr)
+        return None;
+    const int event = EventAt(row);
+    const auto* page = Page(event);
+    return page ? (*page)[static_cast<std::size_t>(event % PageRows)] : None;
 }
 
 bool THistoryTableModel::RowAdded(int row) const {
-    return seen_ >= 0 && RowAt(row).Listed.Offset > seen_;
+    return seen_ >= 0 && GapAt(row) == nullptr && RowAt(row).Listed.Offset > seen_;
 }
 
 TRowCounts THistoryTableModel::Counts() const {
@@ -248,24 +324,39 @@ int THistoryTableModel::AddedCount() const {
 
 namespace {
 
-// The rows of one listing, a page at a time, over a connection of its own.
+// The rows of one listing, a page at a time, over a connection of its own: the events, with the
+// gaps at the rows the table shows them.
 class THistoryCursor : public IRowCursor {
 public:
-    THistoryCursor(std::string where, history::THistoryFilter query, std::int64_t newest,
-                   std::int64_t count)
-        : where_(std::move(where)), query_(std::move(query)), newest_(newest), count_(count) {}
+    using TNotes = std::vector<std::pair<std::int64_t, std::string>>; // row, words; ascending
 
-    std::int64_t Count() const override { return count_; }
-    std::vector<TRecordRow> Next(int most) override {
-        if (query_.Offset >= count_)
-            return {};
-        if (!history_)
-            history_ = std::make_unique<history::THistory>(history::THistory::Open(where_));
-        query_.Limit = std::min<std::int64_t>(most, count_ - query_.Offset);
-        auto rows = HistoryRows(history_->Events(query_), newest_);
-        if (static_cast<std::int64_t>(rows.size()) != query_.Limit)
-            throw std::runtime_error("история событий выдала меньше событий, чем насчитала");
-        query_.Offset += query_.Limit;
+    THistoryCursor(std::string where, history::THistoryFilter query, std::int64_t newest,
+                   std::int64_t events, TNotes notes)
+        : where_(std::move(where)), query_(std::move(query)), newest_(newest), events_(events),
+          notes_(std::move(notes)) {}
+
+    std::int64_t Count() const override {
+        return events_ + static_cast<std::int64_t>(notes_.size());
+    }
+    std::vector<TListingRow> Next(int most) override {
+        std::vector<TListingRow> rows;
+        while (static_cast<int>(rows.size()) < most && row_ < Count()) {
+            if (note_ < notes_.size() && notes_[note_].first == row_) {
+                rows.push_back(TListingRow::NoteOf(notes_[note_++].second));
+                ++row_;
+                continue;
+            }
+            // The events up to the next note, as many as the batch still takes.
+            std::int64_t take = std::min<std::int64_t>(most - static_cast<int>(rows.size()),
+                                                       events_ - query_.Offset);
+            if (note_ < notes_.size())
+                take = std::min(take, notes_[note_].first - row_);
+            if (take <= 0)
+                break; // never: a note stands at every row the events leave
+            for (const TRecordRow& row : Events(take))
+                rows.push_back(TListingRow::Of(row));
+            row_ += take;
+        }
         return rows;
     }
 
@@ -273,16 +364,34 @@ private:
     std::string where_;
     history::THistoryFilter query_;
     std::int64_t newest_;
-    std::int64_t count_;
+    std::int64_t events_;
+    TNotes notes_;
+    std::size_t note_ = 0; // the next note
+    std::int64_t row_ = 0; // the next row
     std::unique_ptr<history::THistory> history_;
+
+    std::vector<TRecordRow> Events(std::int64_t count) {
+        if (!history_)
+            history_ = std::make_unique<history::THistory>(history::THistory::Open(where_));
+        query_.Limit = count;
+        auto rows = HistoryRows(history_->Events(query_), newest_);
+        if (static_cast<std::int64_t>(rows.size()) != count)
+            throw std::runtime_error("история событий выдала меньше событий, чем насчитала");
+        query_.Offset += count;
+        return rows;
+    }
 };
 
 } // namespace
 
 TCursorMaker THistoryTableModel::Cursor() const {
-    const std::int64_t count = failed_ ? 0 : shown_.Count;
-    return [where = where_, query = Query(), newest = newest_, count] {
-        return std::make_unique<THistoryCursor>(where, query, newest, count);
+    const std::int64_t events = failed_ ? 0 : shown_.Count;
+    THistoryCursor::TNotes notes;
+    if (!failed_)
+        for (const TGapRow& gap : gaps_)
+            notes.emplace_back(gap.Row, GapText(gap.Gap).toStdString());
+    return [where = where_, query = Query(), newest = newest_, events, notes] {
+        return std::make_unique<THistoryCursor>(where, query, newest, events, notes);
     };
 }
 

@@ -43,6 +43,9 @@ public:
     bool Reload(QString& error, bool& changed) override;
     const TRecordRow& RowAt(int row) const override;
     bool RowAdded(int row) const override;
+    // A gap stands between the two events it lies between, in the number order only.
+    QString NoteAt(int row) const override;
+    std::vector<int> NoteRows() const override;
     TRowCounts Counts() const override;
     std::pair<std::optional<TDay>, std::optional<TDay>> StoredDays() const override;
     TBars PerDay() const override { return perDay_; }
@@ -64,10 +67,22 @@ private:
     history::THistoryFilter OnDevice(history::THistoryFilter query, std::int64_t upTo) const;
     // The listing of the rows shown: the filter, the order, the device, up to its newest event.
     history::THistoryFilter Query() const;
-    // The page that holds `row`, fetched when it is not held; nullptr when that fails.
-    const std::vector<TRecordRow>* Page(int row) const;
+    // The page that holds the `event`th event shown, fetched when it is not held; nullptr when
+    // that fails.
+    const std::vector<TRecordRow>* Page(int event) const;
     // Reads the device's summary and undated count up to `newest`.
     void ReadStored(std::int64_t newest);
+    // The gaps of `query`'s listing at their rows; none outside the number order.
+    void PlaceGaps(const history::THistoryFilter& query);
+    // The gap at `row`; nullptr for an event's row.
+    const history::THistoryGap* GapAt(int row) const;
+    // The place among the events shown of the event at `row`.
+    int EventAt(int row) const;
+
+    struct TGapRow {
+        int Row = 0;
+        history::THistoryGap Gap;
+    };
 
     std::shared_ptr<history::THistory> history_;
     std::string where_;
@@ -83,6 +98,7 @@ private:
     int undated_ = 0;
     // Pages of rows in table order by their number; fetched as the table shows them.
     mutable std::map<std::int64_t, std::vector<TRecordRow>> pages_;
+    std::vector<TGapRow> gaps_; // ascending by row
     mutable int fetched_ = 0;
     mutable bool failed_ = false; // a page could not be fetched: no more until a refresh
 };
@@ -91,6 +107,8 @@ private:
 std::vector<TRecordRow> HistoryRows(const std::vector<history::THistoryEvent>& events,
                                     std::int64_t newest);
 
+// What a gap row says: the two events it lies between, and the reading that found it.
+QString GapText(const history::THistoryGap& gap);
 // A message for a history that could not be read.
 QString HistoryReadError(const std::exception& e);
 // Renames line `from` to `to` (trimmed); false with `error` for an empty or taken name.

@@ -14,6 +14,26 @@ const QColor InvalidForeground{160, 0, 0};
 const QColor AlarmBackground{255, 204, 188};
 const QColor WarningBackground{255, 240, 186};
 const QColor InfoBackground{226, 238, 251};
+const QColor NoteBackground{228, 224, 240};
+
+// A note's row: its words from the date on, the whole of them in its tip.
+QVariant NoteData(const QModelIndex& index, int role, const QString& note) {
+    switch (role) {
+    case Qt::DisplayRole:
+        return index.column() == ColDate ? note : QString();
+    case Qt::ToolTipRole:
+        return note;
+    case Qt::BackgroundRole:
+        return QBrush(NoteBackground);
+    case Qt::FontRole: {
+        QFont font;
+        font.setItalic(true);
+        return font;
+    }
+    default:
+        return {};
+    }
+}
 
 QVariant SeverityBackground(TSeverity severity) {
     switch (severity) {
@@ -67,6 +87,8 @@ int TRecordModel::columnCount(const QModelIndex& parent) const {
 QVariant TRecordModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount())
         return {};
+    if (const QString note = NoteAt(index.row()); !note.isEmpty())
+        return NoteData(index, role, note);
     const TRecordRow& row = RowAt(index.row());
     const bool added = RowAdded(index.row());
     const TEventName* name = names_->Find(row.Listed.Record.Code);

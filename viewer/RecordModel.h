@@ -54,6 +54,11 @@ public:
     virtual const TRecordRow& RowAt(int row) const = 0;
     // True for a row the last Reload added.
     virtual bool RowAdded(int row) const = 0;
+    // The words of a row that is no record but a note between two (a history's gap); "" for a
+    // record's row, which RowAt then holds.
+    virtual QString NoteAt(int /*row*/) const { return {}; }
+    // The rows that are notes, ascending; the table spans them across its columns.
+    virtual std::vector<int> NoteRows() const { return {}; }
     // The rows that pass the filter (Stored: every row) and their days.
     virtual TRowCounts Counts() const = 0;
     // The earliest and latest day of every row.

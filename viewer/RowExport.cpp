@@ -128,11 +128,30 @@ void DrawHeader(QPainter& painter, const TPage& page, const TPageHeader& header,
     painter.setFont(page.Font);
 }
 
+// A note's words from the date's column on, in italics.
+void DrawNote(QPainter& painter, const TPage& page, const std::vector<TColumnPlace>& columns,
+              qreal top, const std::string& note) {
+    QFont italic = page.Font;
+    italic.setItalic(true);
+    painter.setFont(italic);
+    const qreal left = columns[ColDate].Left;
+    painter.drawText(QRectF(left, top, page.Width - left, page.Line),
+                     Qt::AlignLeft | Qt::AlignVCenter,
+                     painter.fontMetrics().elidedText(QString::fromStdString(note), Qt::ElideRight,
+                                                      static_cast<int>(page.Width - left)));
+    painter.setFont(page.Font);
+}
+
 void DrawRows(QPainter& painter, const TPage& page, const std::vector<TColumnPlace>& columns,
-              const std::vector<TRecordRow>& rows, const TEventDictionary* names) {
+              const std::vector<TListingRow>& rows, const TEventDictionary* names) {
     qreal top = (HeaderLines + 2) * page.Line;
     const QFontMetricsF metrics = painter.fontMetrics();
-    for (const TRecordRow& row : rows) {
+    for (const auto& [row, note] : rows) {
+        if (!note.empty()) {
+            DrawNote(painter, page, columns, top, note);
+            top += page.Line;
+            continue;
+        }
         const QStringList cells = Cells(row, names);
         for (std::size_t c = 0; c < columns.size(); ++c)
             painter.drawText(QRectF(columns[c].Left, top, columns[c].Width, page.Line),
@@ -177,8 +196,9 @@ QString WriteCsvFile(IRowCursor& rows, const QString& path, char separator,
                 file.cancelWriting();
                 return {};
             }
-            for (const TRecordRow& row : batch)
-                text += CsvLine(row, columns, separator);
+            for (const auto& [row, note] : batch)
+                text += note.empty() ? CsvLine(row, columns, separator)
+                                     : CsvNoteLine(note, columns, separator);
             if (file.write(text.data(), static_cast<qint64>(text.size())) !=
                 static_cast<qint64>(text.size()))
                 return CannotWrite(path, file.errorString());
@@ -189,8 +209,9 @@ QString WriteCsvFile(IRowCursor& rows, const QString& path, char separator,
         file.cancelWriting();
         return ReadFailed(e);
     }
-    if (!text.empty())
-        file.write(text.data(), static_cast<qint64>(text.size()));
+    if (!text.empty() && file.write(text.data(), static_cast<qint64>(text.size())) !=
+                             static_cast<qint64>(text.size()))
+        return CannotWrite(path, file.errorString());
     if (!file.commit())
         return CannotWrite(path, file.errorString());
     return {};

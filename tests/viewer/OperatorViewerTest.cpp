@@ -106,10 +106,16 @@ protected:
         }
         return viewer;
     }
-    // 20,000 events of device 7, one every 1237 seconds from 1 January 2025.
+    // 20,000 events of device 7, one every 1237 seconds from 1 January 2025, read as a full
+    // ring each time that still holds the 88 newest events of the reading before: no gap.
     void AppendLong() {
-        for (int first = 0; first < 20000; first += 1000)
-            history->Append(bench::ReadingOf("Котельная 2", 7, first, 1000));
+        for (int newest = 987;; newest = std::min(newest + 900, 19999)) {
+            const int first = std::max(0, newest - 987);
+            ASSERT_FALSE(
+                history->Append(bench::ReadingOf("Котельная 2", 7, first, newest - first + 1)).Gap);
+            if (newest == 19999)
+                break;
+        }
     }
 
     HistoryDatabase database{GetParam()};
@@ -211,6 +217,63 @@ TEST_P(OperatorHistory, TheEndOfALongHistoryIsOnePageAwayInAnyOrder) {
     QApplication::processEvents();
     EXPECT_EQ(model.RowAt(19999).Listed.Record.Code, 0);
     EXPECT_LE(model.PagesFetched(), 4);
+}
+
+// Events 0 to 59 read, then 300 to 399 by a reading that shares none of them: the events between
+// were overwritten unread, and a row says so between events 59 and 300 in the number order.
+TEST_P(OperatorHistory, AGapStandsBetweenItsTwoEventsInEitherNumberOrderAndFilter) {
+    ASSERT_FALSE(history->Append(bench::ReadingOf("Котельная 2", 7, 0, 60)).Gap);
+    ASSERT_TRUE(history->Append(bench::ReadingOf("Котельная 2", 7, 300, 100)).Gap);
+    std::unique_ptr<TArchiveViewer> viewer(Open(7));
+    ASSERT_TRUE(viewer);
+    TRecordModel& model = *viewer->Model;
+    ASSERT_EQ(model.rowCount(), 161);
+    EXPECT_THAT(viewer->Counts->text().toStdString(), StartsWith("Показано записей: 160 из 160,"));
+    EXPECT_EQ(model.NoteRows(), std::vector<int>{100});
+    // Event 59 is 20:16:23 on 1 January, event 300 is 07:05:00 on 5 January 2025.
+    EXPECT_THAT(model.NoteAt(100).toStdString(),
+                StartsWith("Пропуск: устройство перезаписало события между 01.01.25 20:16:23 и "
+                           "05.01.25 07:05:00, пока их не прочитали (найден чтением "));
+    EXPECT_THAT(model.NoteAt(100).toStdString(), HasSubstr("файл /srv/archive.dat)"));
+    EXPECT_EQ(model.index(100, ColDate).data().toString(), model.NoteAt(100));
+    EXPECT_EQ(viewer->Table->columnSpan(100, ColDate), model.columnCount() - ColDate);
+    EXPECT_EQ(model.NoteAt(99), "");
+    EXPECT_EQ(model.RowAt(99).Number, 100);
+    EXPECT_EQ(model.RowAt(101).Number, 101);
+    EXPECT_EQ(model.index(101, ColTime).data().toString(), "20:16:23");
+    // An export holds the gap where the table shows it, its words in the state's column.
+    const QString csv = dir.filePath("gap.csv");
+    QString error;
+    ASSERT_THAT(Finish(*viewer, viewer->StartCsv(csv, ',', error), error),
+                StartsWith("Экспорт записан"));
+    QFile file(csv);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 162);
+    EXPECT_EQ(lines[100].toStdString(), "Котельная 2,7,100,2025-01-05,07:05:00,100,0x64,6,0x06,");
+    EXPECT_THAT(lines[101].toStdString(),
+                StartsWith("Котельная 2,7,,,,,,,,\"Пропуск: устройство перезаписало события "
+                           "между 01.01.25 20:16:23 и 05.01.25 07:05:00,"));
+    EXPECT_EQ(lines[102].toStdString(), "Котельная 2,7,101,2025-01-01,20:16:23,59,0x3B,3,0x03,");
+
+    viewer->Table->sortByColumn(ColNumber, Qt::DescendingOrder); // oldest first
+    EXPECT_EQ(model.NoteRows(), std::vector<int>{60});
+    EXPECT_EQ(model.RowAt(59).Number, 101);
+    EXPECT_EQ(model.RowAt(61).Number, 100);
+    EXPECT_EQ(viewer->Table->columnSpan(60, ColDate), model.columnCount() - ColDate);
+
+    // Codes 0 to 49 are events 0 to 49 alone: the gap stays on their newer side.
+    viewer->Table->sortByColumn(ColNumber, Qt::AscendingOrder);
+    viewer->CodesEdit->setText("0-49");
+    viewer->ApplyFilter();
+    ASSERT_EQ(model.rowCount(), 51);
+    EXPECT_EQ(model.NoteRows(), std::vector<int>{0});
+    EXPECT_EQ(model.RowAt(1).Number, 111); // event 49
+    // Sorted by another column the rows are events alone, as the listing gives them.
+    viewer->Table->sortByColumn(ColCode, Qt::AscendingOrder);
+    EXPECT_EQ(model.rowCount(), 50);
+    EXPECT_TRUE(model.NoteRows().empty());
+    EXPECT_EQ(viewer->Table->columnSpan(0, ColDate), 1);
 }
 
 TEST_P(OperatorHistory, ALongPrintIsAskedForCancelledHalfWayAndLeavesNoFile) {
