@@ -42,12 +42,16 @@ constexpr const char* UsageText =
     "                 $XDG_DATA_HOME/kve17/history.sqlite (~/.local/share/kve17/...)\n"
     "\n"
     "Files:\n"
-    "  $XDG_RUNTIME_DIR/kve17/ports/COM<n>  links that name ports: a device path or a device\n"
-    "                 server's address (tcp://HOST:PORT, rfc2217://HOST:PORT)\n"
+    "  $XDG_RUNTIME_DIR/kve17/ports/COM<n>\n"
+    "                      a link that names a port: a device path or a device\n"
+    "                      server's address (tcp://HOST:PORT, rfc2217://HOST:PORT)\n"
     "  /etc/kve17/events/kve17.txt, ~/.config/kve17/events/kve17.txt\n"
-    "                 names and severities of the event codes (\"code; name; severity\"),\n"
-    "                 the user's overriding the system's\n"
-    "  ~/.config/kve17/viewer.conf  the viewer's last window size\n";
+    "                      the names and severities of the event codes, a line\n"
+    "                      \"code; name; severity\" each, the user's overriding the\n"
+    "                      system's; an example of the form is in\n"
+    "                      /usr/share/doc/kve17-archive/examples/events\n"
+    "  ~/.config/kve17/viewer.conf\n"
+    "                      the viewer's last window size\n";
 
 // Closes every modal window that shows itself once the program is stopping: a message box that
 // comes after the signal would otherwise hold the program open.

@@ -112,6 +112,27 @@ TEST_F(DictionaryFolders, TheUsersNamesOverrideTheSystemsCodeByCode) {
     EXPECT_EQ(dictionary.Find(3)->Name, "Свой код");
 }
 
+// The example the package ships shows the form alone: it names no code, and reads without
+// a problem; its placeholder lines, once uncommented, are read as lines of the form.
+TEST(EventDictionaryExample, NamesNoCodeAndShowsTheForm) {
+    std::vector<std::string> problems;
+    TEventDictionary example;
+    example.ReadFile(KVE17_SOURCE_DIR "/packaging/events/kve17.txt", problems);
+    EXPECT_TRUE(problems.empty());
+    EXPECT_TRUE(example.Empty());
+
+    std::ifstream in(KVE17_SOURCE_DIR "/packaging/events/kve17.txt");
+    std::string text, line;
+    while (std::getline(in, line))
+        if (line.rfind("# 0x", 0) == 0)
+            text += line.substr(2) + "\n";
+    const auto uncommented = Read(text, problems);
+    EXPECT_TRUE(problems.empty());
+    EXPECT_EQ(uncommented.Size(), 2u);
+    ASSERT_NE(uncommented.Find(1), nullptr);
+    EXPECT_EQ(uncommented.Find(1)->Severity, TSeverity::Alarm);
+}
+
 TEST_F(DictionaryFolders, MissingFilesGiveAnEmptyDictionaryAndAnUnreadableOneIsAProblem) {
     std::vector<std::string> problems;
     EXPECT_TRUE(LoadEventDictionary({system, user, root / "none"}, problems).Empty());
