@@ -1,5 +1,6 @@
 // The viewer's speed on a full archive file: opening it with the table and chart drawn, and a
-// filter change; and opening the 100,000 events of one device's history. Runs on the offscreen
+// filter change; and opening the 100,000 events of one device's history, a filter change and a
+// text search there, and a PDF of 5,000 of its rows. Runs on the offscreen
 // platform unless another one is set.
 #include "archive/ArchiveFile.h"
 #include "archive/ArchiveOps.h"
@@ -10,6 +11,7 @@
 #include "viewer/HistoryPicker.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
@@ -131,6 +133,30 @@ void BM_HistoryViewerFilterChange(benchmark::State& state) {
                  search ? QStringLiteral("0x1") : QStringLiteral("7"));
 }
 BENCHMARK(BM_HistoryViewerFilterChange)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// A PDF of 5,000 rows of the history (codes 0 to 9), made beside the window from the start of the
+// job to its file written.
+void BM_HistoryViewerPdf(benchmark::State& state) {
+    QString error;
+    std::unique_ptr<TArchiveViewer> viewer(OpenLongHistory(error));
+    if (!viewer)
+        return state.SkipWithError(error.toStdString().c_str());
+    viewer->CodesEdit->setText(QStringLiteral("0-9"));
+    viewer->ApplyFilter();
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath("rows.pdf");
+    for (auto _ : state) {
+        if (viewer->StartPdf(pdf, error) == nullptr)
+            return state.SkipWithError(error.toStdString().c_str());
+        while (viewer->Job() != nullptr)
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        if (!viewer->Notice->text().startsWith(QStringLiteral("PDF записан")))
+            return state.SkipWithError(viewer->Notice->text().toStdString().c_str());
+        state.counters["rows"] = viewer->Model->rowCount();
+        state.counters["bytes"] = static_cast<double>(QFileInfo(pdf).size());
+    }
+}
+BENCHMARK(BM_HistoryViewerPdf)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

@@ -212,14 +212,23 @@ void THistoryTableModel::PlaceGaps(const history::THistoryFilter& query) {
     std::vector<history::THistoryGap> gaps = history_->Gaps(query); // newest first
     if (Descending())
         std::reverse(gaps.begin(), gaps.end());
-    // A gap comes after the events shown on its newer side (oldest first: its older side).
+    // A gap comes after the events shown on its newer side (oldest first: its older side). The
+    // places run 1, 2, … without a hole, so unfiltered the events up to a gap are its place;
+    // filtered, the places shown are listed once.
+    std::vector<std::int64_t> shown;
+    if (!filter_.Empty() && !gaps.empty()) {
+        shown.reserve(static_cast<std::size_t>(shown_.Count));
+        history_->StreamEvents(query, [&shown](const history::THistoryEvent& e) {
+            shown.push_back(e.Seq);
+            return true;
+        });
+        std::sort(shown.begin(), shown.end());
+    }
     for (history::THistoryGap& gap : gaps) {
-        std::int64_t older = 0;
-        if (gap.AfterSeq > 0) {
-            history::THistoryFilter upTo = query;
-            upTo.UpToSeq = gap.AfterSeq;
-            older = history_->CountEvents(upTo);
-        }
+        const std::int64_t older =
+            filter_.Empty()
+                ? gap.AfterSeq
+                : std::upper_bound(shown.begin(), shown.end(), gap.AfterSeq) - shown.begin();
         const std::int64_t before = Descending() ? older : shown_.Count - older;
         gaps_.push_back({static_cast<int>(before), std::move(gap)});
     }
