@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
@@ -107,9 +108,14 @@ std::shared_ptr<history::THistory> LongHistory() {
     static const auto history = [] {
         auto h = std::make_shared<history::THistory>(
             history::THistory::Open(LongHistoryPath().toStdString()));
-        for (int first = 0; first < HistoryEvents; first += ReadingRecords)
-            h->Append(bench::ReadingOf("Котельная 2", 7, first,
-                                       std::min(ReadingRecords, HistoryEvents - first)));
+        // Each reading a full ring that still holds the 88 newest events of the one before.
+        for (int newest = ReadingRecords - 1;;
+             newest = std::min(newest + ReadingRecords - 88, HistoryEvents - 1)) {
+            const int first = std::max(0, newest - ReadingRecords + 1);
+            h->Append(bench::ReadingOf("Котельная 2", 7, first, newest - first + 1));
+            if (newest == HistoryEvents - 1)
+                break;
+        }
         return h;
     }();
     return history;
@@ -121,6 +127,7 @@ TArchiveViewer* OpenLongHistory(QString& error) {
 }
 
 void BM_HistoryViewerOpenAndDraw(benchmark::State& state) {
+    LongHistory(); // filled before the clock runs
     OpenAndDraw(state, OpenLongHistory);
 }
 BENCHMARK(BM_HistoryViewerOpenAndDraw)->Unit(benchmark::kMillisecond);

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QGuiApplication>
 #include <algorithm>
+#include <deque>
 
 namespace kve17 {
 
@@ -338,6 +339,7 @@ namespace {
 class THistoryCursor : public IRowCursor {
 public:
     using TNotes = std::vector<std::pair<std::int64_t, std::string>>; // row, words; ascending
+    static constexpr std::int64_t FetchRows = 5000;
 
     THistoryCursor(std::string where, history::THistoryFilter query, std::int64_t newest,
                    std::int64_t events, TNotes notes)
@@ -356,8 +358,8 @@ public:
                 continue;
             }
             // The events up to the next note, as many as the batch still takes.
-            std::int64_t take = std::min<std::int64_t>(most - static_cast<int>(rows.size()),
-                                                       events_ - query_.Offset);
+            std::int64_t take =
+                std::min<std::int64_t>(most - static_cast<int>(rows.size()), events_ - handed_);
             if (note_ < notes_.size())
                 take = std::min(take, notes_[note_].first - row_);
             if (take <= 0)
@@ -365,6 +367,7 @@ public:
             for (const TRecordRow& row : Events(take))
                 rows.push_back(TListingRow::Of(row));
             row_ += take;
+            handed_ += take;
         }
         return rows;
     }
@@ -375,18 +378,36 @@ private:
     std::int64_t newest_;
     std::int64_t events_;
     TNotes notes_;
-    std::size_t note_ = 0; // the next note
-    std::int64_t row_ = 0; // the next row
+    std::size_t note_ = 0;    // the next note
+    std::int64_t row_ = 0;    // the next row
+    std::int64_t handed_ = 0; // events handed over
     std::unique_ptr<history::THistory> history_;
 
+    std::deque<TRecordRow> fetched_; // rows fetched and not yet handed over
+    std::int64_t asked_ = 0;         // events asked of the database so far
+    std::int64_t below_ = 0;         // the place of the last event fetched
+
+    // The next `count` events, fetched thousands at a time: a page's query skips every row
+    // before it, so few and long ones; newest first, each starts below the last one's place.
     std::vector<TRecordRow> Events(std::int64_t count) {
-        if (!history_)
-            history_ = std::make_unique<history::THistory>(history::THistory::Open(where_));
-        query_.Limit = count;
-        auto rows = HistoryRows(history_->Events(query_), newest_);
-        if (static_cast<std::int64_t>(rows.size()) != count)
-            throw std::runtime_error("история событий выдала меньше событий, чем насчитала");
-        query_.Offset += count;
+        while (static_cast<std::int64_t>(fetched_.size()) < count) {
+            if (!history_)
+                history_ = std::make_unique<history::THistory>(history::THistory::Open(where_));
+            const bool newestFirst = query_.OrderBy == ColNumber && !query_.Descending;
+            if (newestFirst && below_ > 0)
+                query_.UpToSeq = below_ - 1;
+            query_.Offset = newestFirst ? 0 : asked_;
+            query_.Limit =
+                std::min<std::int64_t>(std::max<std::int64_t>(count, FetchRows), events_ - asked_);
+            const auto rows = HistoryRows(history_->Events(query_), newest_);
+            if (query_.Limit <= 0 || static_cast<std::int64_t>(rows.size()) != query_.Limit)
+                throw std::runtime_error("история событий выдала меньше событий, чем насчитала");
+            fetched_.insert(fetched_.end(), rows.begin(), rows.end());
+            asked_ += query_.Limit;
+            below_ = rows.back().Listed.Offset;
+        }
+        std::vector<TRecordRow> rows(fetched_.begin(), fetched_.begin() + count);
+        fetched_.erase(fetched_.begin(), fetched_.begin() + count);
         return rows;
     }
 };
