@@ -113,7 +113,7 @@ void TForm1::BuildActions() {
                               QKeySequence(Qt::CTRL | Qt::Key_O));
     connect(AOpenFile, &QAction::triggered, this, &TForm1::CreatFileClick);
     AViewHistory = MakeAction(this, QStringLiteral("Архив"), QStringLiteral("История событий…"),
-                              QStringLiteral("История событий прибора"), {}, {});
+                              QStringLiteral("История событий устройства"), {}, {});
     connect(AViewArchive, &QAction::triggered, this, &TForm1::ViewArchiveClick);
     connect(AViewHistory, &QAction::triggered, this, &TForm1::ViewHistoryClick);
     connect(APort, &QAction::triggered, this, &TForm1::PortClick);
@@ -136,6 +136,9 @@ void TForm1::BuildMenu() {
 
 void TForm1::BuildToolBar() {
     ToolBar1 = addToolBar(QStringLiteral("ToolBar1"));
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    // A screen reader says the bar's purpose rather than its name in the code.
+    ToolBar1->setAccessibleName(QStringLiteral("Панель инструментов"));
     ToolBar1->setMovable(false);
     ToolBar1->setFloatable(false);
     ToolBar1->setIconSize(QSize(16, 16));
@@ -297,9 +300,11 @@ void TForm1::ViewHistoryClick() {
         return;
     }
     QString error;
-    if (TArchiveViewer* viewer = OpenHistoryViewer(*history_, this, error))
+    QStringList problems;
+    if (TArchiveViewer* viewer = OpenHistoryViewer(*history_, this, error, EventNames(problems))) {
+        viewer->ShowNotice(problems.join(QLatin1Char('\n')), true);
         viewer->show();
-    else if (!error.isEmpty())
+    } else if (!error.isEmpty())
         prompt_.Message(error.toStdString(), "Ошибка", TMsgIcon::Error, TMsgButtons::Ok);
 }
 
@@ -313,13 +318,24 @@ TArchiveViewer* TForm1::OpenViewer(const QString& path) {
             return open;
         }
     QString error;
-    TArchiveViewer* viewer = TArchiveViewer::OpenFile(path, this, error);
+    QStringList problems;
+    TArchiveViewer* viewer = TArchiveViewer::OpenFile(path, this, error, EventNames(problems));
     if (viewer == nullptr) {
         prompt_.Message(error.toStdString(), "Ошибка", TMsgIcon::Error, TMsgButtons::Ok);
         return nullptr;
     }
+    viewer->ShowNotice(problems.join(QLatin1Char('\n')), true);
     viewer->show();
     return viewer;
+}
+
+std::shared_ptr<const TEventDictionary> TForm1::EventNames(QStringList& problems) const {
+    std::vector<std::string> wrong;
+    auto names =
+        std::make_shared<const TEventDictionary>(LoadEventDictionary(eventFolders_, wrong));
+    for (const std::string& problem : wrong)
+        problems << QStringLiteral("Словарь событий: %1").arg(QString::fromStdString(problem));
+    return names;
 }
 
 void TForm1::OpenViewers(const QStringList& paths) {

@@ -5,6 +5,7 @@
 
 #include "app/ReadingView.h"
 #include "archive/ArchiveOps.h"
+#include "archive/EventDictionary.h"
 #include "link/Comportclass.h"
 #include "serial/Comport.h"
 #include "serial/PortDirectory.h"
@@ -14,6 +15,8 @@
 #include <array>
 #include <atomic>
 #include <exception>
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,6 +61,10 @@ public:
     void SetPortDialog(TFormPort* form) { formPort_ = form; }
     // Where a reading's new records are kept (a file or a postgresql:// string); none at first.
     void SetHistory(std::optional<std::string> where) { history_ = std::move(where); }
+    // The folders the viewers read the names of event codes from, in order.
+    void SetEventFolders(std::vector<std::filesystem::path> folders) {
+        eventFolders_ = std::move(folders);
+    }
     const TPortDirectory& Ports() const { return ports_; }
     // True from the press of "Чтение архива" until the reading has ended.
     bool Reading() const { return reading_; }
@@ -96,6 +103,9 @@ public:
     // Opens a viewer window on an archive file; a file that cannot be shown is refused with a
     // message naming it, and nothing is opened.
     TArchiveViewer* OpenViewer(const QString& path);
+    // The names of event codes, read anew so that an edit shows in the next viewer; what is
+    // wrong with the files goes to `viewer` once it is open.
+    std::shared_ptr<const TEventDictionary> EventNames(QStringList& problems) const;
     // The files named on the command line, a viewer each.
     void OpenViewers(const QStringList& paths);
 
@@ -120,6 +130,7 @@ private:
     std::optional<TReadingView> view_; // made once the indicator exists
     std::thread reader_;
     std::optional<std::string> history_;
+    std::vector<std::filesystem::path> eventFolders_ = EventDictionaryFolders();
     bool reading_ = false;
     bool closePending_ = false;
     bool destroying_ = false;

@@ -174,18 +174,92 @@ std::optional<TDay> ParseDay(std::string_view text) {
     return *year * 10000 + *month * 100 + *day;
 }
 
-std::optional<std::set<int>> ParseCodes(std::string_view text) {
-    std::set<int> codes;
+std::string IsoDayText(TDay day) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", day / 10000, day / 100 % 100, day % 100);
+    return text;
+}
+
+std::optional<int> ParseCode(std::string_view text) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < 0 ||
+        value > 0xFF)
+        return std::nullopt;
+    return value;
+}
+
+namespace {
+
+std::string_view Blankless(std::string_view text) {
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    return text;
+}
+
+std::string NotACode(std::string_view text) {
+    return "«" + std::string(text) + "» — не код: нужно число от 0 до 255 или от 0x00 до 0xFF";
+}
+
+// One item of a code list into `codes`; what is wrong with it, or "".
+std::string CodeItem(std::string_view item, std::set<int>& codes) {
+    item = Blankless(item);
+    if (item.empty())
+        return "между запятыми нет кода";
+    // A dash after the first character divides a range; "-1" alone is no code.
+    const auto dash = item.find('-', 1);
+    const std::string_view from = Blankless(item.substr(0, dash));
+    const auto first = ParseCode(from);
+    if (!first)
+        return NotACode(from);
+    if (dash == std::string_view::npos) {
+        codes.insert(*first);
+        return {};
+    }
+    const std::string_view to = Blankless(item.substr(dash + 1));
+    const auto last = ParseCode(to);
+    if (!last)
+        return NotACode(to);
+    if (*last < *first)
+        return "в диапазоне «" + std::string(item) + "» начало больше конца";
+    for (int code = *first; code <= *last; ++code)
+        codes.insert(code);
+    return {};
+}
+
+} // namespace
+
+TCodeList ParseCodeList(std::string_view text) {
+    TCodeList list;
+    if (Blankless(text).empty()) {
+        list.Error = "нет ни одного кода";
+        return list;
+    }
     while (true) {
         const auto comma = text.find(',');
-        const auto code = Number(text.substr(0, comma));
-        if (!code || *code < 0 || *code > 255)
-            return std::nullopt;
-        codes.insert(*code);
+        list.Error = CodeItem(text.substr(0, comma), list.Codes);
+        if (!list.Error.empty()) {
+            list.Codes.clear();
+            return list;
+        }
         if (comma == std::string_view::npos)
-            return codes;
+            return list;
         text.remove_prefix(comma + 1);
     }
+}
+
+std::optional<std::set<int>> ParseCodes(std::string_view text) {
+    TCodeList list = ParseCodeList(text);
+    if (!list.Error.empty())
+        return std::nullopt;
+    return std::move(list.Codes);
 }
 
 std::set<int> AddedSlots(const TArchiveImage& before, const TArchiveImage& after) {

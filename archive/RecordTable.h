@@ -78,7 +78,18 @@ std::vector<std::pair<int, int>> CountPerCode(const std::vector<TRecordRow>& row
 std::string DayText(TDay day);
 // "dd.mm.yy" or "yyyy-mm-dd" (years 2001 to 2099, a real calendar day); nothing otherwise.
 std::optional<TDay> ParseDay(std::string_view text);
-// "N[,N…]" with codes 0 to 255; nothing on anything else.
+// "yyyy-mm-dd" of a day, as spreadsheets take a date.
+std::string IsoDayText(TDay day);
+// One code: decimal "28" or hex "0x1C" (either case), 0 to 255; nothing otherwise.
+std::optional<int> ParseCode(std::string_view text);
+// Codes as people type them: a comma list of codes and ranges, "1,5,10-20,0x1C", blanks around
+// the items allowed.
+struct TCodeList {
+    std::set<int> Codes;
+    std::string Error; // what is wrong, in the operator's words; "" when the list is good
+};
+TCodeList ParseCodeList(std::string_view text);
+// The same list; nothing when it is wrong or empty.
 std::optional<std::set<int>> ParseCodes(std::string_view text);
 
 // The slot offsets of the records `after` holds that `before` did not: a slot whose content

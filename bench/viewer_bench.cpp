@@ -1,5 +1,6 @@
 // The viewer's speed on a full archive file: opening it with the table and chart drawn, and a
-// filter change; and opening the 100,000 events of one device's history. Runs on the offscreen
+// filter change; and opening the 100,000 events of one device's history, a filter change and a
+// text search there, and a PDF of 5,000 of its rows. Runs on the offscreen
 // platform unless another one is set.
 #include "archive/ArchiveFile.h"
 #include "archive/ArchiveOps.h"
@@ -10,6 +11,8 @@
 #include "viewer/HistoryPicker.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
@@ -96,24 +99,35 @@ constexpr int HistoryEvents = 100000;
 constexpr int ReadingRecords = 988;
 
 // One device with 100,000 events (about four years) in an SQLite history, filled once.
-std::shared_ptr<history::THistory> LongHistory() {
+QString LongHistoryPath() {
     static QTemporaryDir dir;
+    return dir.filePath("history.sqlite");
+}
+
+std::shared_ptr<history::THistory> LongHistory() {
     static const auto history = [] {
         auto h = std::make_shared<history::THistory>(
-            history::THistory::Open(dir.filePath("history.sqlite").toStdString()));
-        for (int first = 0; first < HistoryEvents; first += ReadingRecords)
-            h->Append(bench::ReadingOf("Котельная 2", 7, first,
-                                       std::min(ReadingRecords, HistoryEvents - first)));
+            history::THistory::Open(LongHistoryPath().toStdString()));
+        // Each reading a full ring that still holds the 88 newest events of the one before.
+        for (int newest = ReadingRecords - 1;;
+             newest = std::min(newest + ReadingRecords - 88, HistoryEvents - 1)) {
+            const int first = std::max(0, newest - ReadingRecords + 1);
+            h->Append(bench::ReadingOf("Котельная 2", 7, first, newest - first + 1));
+            if (newest == HistoryEvents - 1)
+                break;
+        }
         return h;
     }();
     return history;
 }
 
 TArchiveViewer* OpenLongHistory(QString& error) {
-    return OpenHistoryViewer(LongHistory(), "Котельная 2", 7, nullptr, error);
+    return OpenHistoryViewer(LongHistory(), LongHistoryPath().toStdString(), "Котельная 2", 7,
+                             nullptr, error);
 }
 
 void BM_HistoryViewerOpenAndDraw(benchmark::State& state) {
+    LongHistory(); // filled before the clock runs
     OpenAndDraw(state, OpenLongHistory);
 }
 BENCHMARK(BM_HistoryViewerOpenAndDraw)->Unit(benchmark::kMillisecond);
@@ -126,6 +140,30 @@ void BM_HistoryViewerFilterChange(benchmark::State& state) {
                  search ? QStringLiteral("0x1") : QStringLiteral("7"));
 }
 BENCHMARK(BM_HistoryViewerFilterChange)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// A PDF of 5,000 rows of the history (codes 0 to 9), made beside the window from the start of the
+// job to its file written.
+void BM_HistoryViewerPdf(benchmark::State& state) {
+    QString error;
+    std::unique_ptr<TArchiveViewer> viewer(OpenLongHistory(error));
+    if (!viewer)
+        return state.SkipWithError(error.toStdString().c_str());
+    viewer->CodesEdit->setText(QStringLiteral("0-9"));
+    viewer->ApplyFilter();
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath("rows.pdf");
+    for (auto _ : state) {
+        if (viewer->StartPdf(pdf, error) == nullptr)
+            return state.SkipWithError(error.toStdString().c_str());
+        while (viewer->Job() != nullptr)
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        if (!viewer->Notice->text().startsWith(QStringLiteral("PDF записан")))
+            return state.SkipWithError(viewer->Notice->text().toStdString().c_str());
+        state.counters["rows"] = viewer->Model->rowCount();
+        state.counters["bytes"] = static_cast<double>(QFileInfo(pdf).size());
+    }
+}
+BENCHMARK(BM_HistoryViewerPdf)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev clang-format
-  xvfb xauth x11-apps imagemagick fonts-dejavu-core
+  xvfb xauth x11-apps imagemagick fonts-dejavu-core poppler-utils
   libmodbus-dev python3 time
   acl attr libcli11-dev nlohmann-json3-dev qt6-charts-dev libqt6opengl6-dev
   ser2net socat postgresql-15 libpq-dev libsqlite3-dev sqlite3

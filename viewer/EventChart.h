@@ -1,15 +1,19 @@
-// The picture of the rows shown: events per day, or per code, as bars. Hovering a bar tells its
-// day (or code) and count; clicking it asks to narrow the table to it.
+// The picture of the rows shown: records per day, week or month (whichever fits the span, empty
+// periods drawn as zero), or per code (the most frequent codes and the rest), as bars. Hovering a
+// bar tells what it covers and its count; clicking it asks to narrow the table to it. With
+// nothing to draw it says so.
 #pragma once
 
-#include "archive/RecordTable.h"
+#include "archive/EventDictionary.h"
+#include "viewer/ChartBins.h"
 
 #include <QChartView>
 #include <utility>
 #include <vector>
 
-class QBarCategoryAxis;
 class QBarSet;
+class QCategoryAxis;
+class QLabel;
 class QValueAxis;
 
 namespace kve17 {
@@ -24,30 +28,42 @@ public:
     void SetMode(TMode mode);
     // Counts per day (yyyymmdd) and per code, ascending.
     void Show(std::vector<std::pair<int, int>> perDay, std::vector<std::pair<int, int>> perCode);
+    // Names for the codes' hover texts; nullptr for none. Kept by the caller.
+    void SetNames(const TEventDictionary* names) { names_ = names; }
 
-    // What the bars show now: day (yyyymmdd) or code, and count.
-    const std::vector<std::pair<int, int>>& Bars() const {
-        return mode_ == TMode::PerDay ? perDay_ : perCode_;
-    }
+    // The bars drawn now, and the unit of the per-day bars.
+    const std::vector<TBin>& Bars() const { return mode_ == TMode::PerDay ? days_.Bins : codes_; }
+    TBinUnit Unit() const { return days_.Unit; }
+    // The labels under the bars, left to right (the bars without one left out).
+    QStringList Labels() const;
     // The text a hover over bar `index` shows.
     QString BarText(int index) const;
+    // What the chart says instead of bars; "" while it draws some.
+    QString EmptyText() const;
     // As a click on bar `index`.
     void ClickBar(int index);
 
 signals:
-    void DayClicked(int day);
+    // A bar of days was clicked: its first and last day (yyyymmdd).
+    void DaysClicked(int first, int last);
     void CodeClicked(int code);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void Rebuild();
+    void PlaceLabels();
 
     TMode mode_ = TMode::PerDay;
-    std::vector<std::pair<int, int>> perDay_;
-    std::vector<std::pair<int, int>> perCode_;
+    TDayBins days_;
+    std::vector<TBin> codes_;
+    const TEventDictionary* names_ = nullptr;
     // Made once and refilled: a new series and axes on every filter change cost a full layout.
     QBarSet* set_ = nullptr;
-    QBarCategoryAxis* axisX_ = nullptr;
+    QCategoryAxis* axisX_ = nullptr;
     QValueAxis* axisY_ = nullptr;
+    QLabel* empty_ = nullptr;
 };
 
 } // namespace kve17

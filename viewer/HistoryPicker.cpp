@@ -40,7 +40,7 @@ THistoryPicker::THistoryPicker(std::shared_ptr<history::THistory> history, QWidg
     lineRow->addWidget(RenameButton);
     auto* form = new QFormLayout(this);
     form->addRow(QStringLiteral("Линия:"), lineRow);
-    form->addRow(QStringLiteral("Прибор:"), DeviceBox);
+    form->addRow(QStringLiteral("Устройство:"), DeviceBox);
     form->addRow(buttons);
 
     connect(LineBox, &QComboBox::currentIndexChanged, this, &THistoryPicker::ShowDevices);
@@ -80,7 +80,7 @@ void THistoryPicker::ShowDevices() {
     if (index < 0 || index >= static_cast<int>(lines_.size()))
         return;
     for (int address : lines_[static_cast<std::size_t>(index)].Addresses)
-        DeviceBox->addItem(QStringLiteral("Прибор %1").arg(address), address);
+        DeviceBox->addItem(QStringLiteral("Устройство %1").arg(address), address);
 }
 
 QString THistoryPicker::ChosenLine() const {
@@ -133,12 +133,13 @@ bool RenameViewedLine(TArchiveViewer& viewer, const QString& to, QString& error)
 }
 
 TArchiveViewer* OpenHistoryViewer(std::shared_ptr<history::THistory> history,
-                                  const std::string& line, int address, QWidget* parent,
-                                  QString& error) {
-    auto model = std::make_unique<THistoryTableModel>(std::move(history), line, address);
+                                  const std::string& where, const std::string& line, int address,
+                                  QWidget* parent, QString& error,
+                                  std::shared_ptr<const TEventDictionary> names) {
+    auto model = std::make_unique<THistoryTableModel>(std::move(history), where, line, address);
     if (!model->Load(error))
         return nullptr;
-    auto* viewer = new TArchiveViewer(std::move(model), parent);
+    auto* viewer = new TArchiveViewer(std::move(model), parent, std::move(names));
     auto* rename = new QAction(QStringLiteral("Переименовать линию…"), viewer);
     rename->setToolTip(QStringLiteral("Дать линии название, которое хранится в истории"));
     QObject::connect(rename, &QAction::triggered, viewer, [viewer] {
@@ -152,7 +153,8 @@ TArchiveViewer* OpenHistoryViewer(std::shared_ptr<history::THistory> history,
     return viewer;
 }
 
-TArchiveViewer* OpenHistoryViewer(const std::string& where, QWidget* parent, QString& error) {
+TArchiveViewer* OpenHistoryViewer(const std::string& where, QWidget* parent, QString& error,
+                                  std::shared_ptr<const TEventDictionary> names) {
     const QString place = QString::fromStdString(where);
     if (!history::IsServerLocation(where) && !QFileInfo::exists(place)) {
         error = QStringLiteral("История событий не найдена: файла %1 нет. Она появится после "
@@ -172,8 +174,8 @@ TArchiveViewer* OpenHistoryViewer(const std::string& where, QWidget* parent, QSt
         return nullptr;
     if (picker.exec() != QDialog::Accepted)
         return nullptr;
-    return OpenHistoryViewer(history, picker.ChosenLine().toStdString(), picker.ChosenAddress(),
-                             parent, error);
+    return OpenHistoryViewer(history, where, picker.ChosenLine().toStdString(),
+                             picker.ChosenAddress(), parent, error, std::move(names));
 }
 
 } // namespace kve17

@@ -2,6 +2,7 @@
 // (the name is kept in the history itself), and the viewer it opens.
 #pragma once
 
+#include "archive/EventDictionary.h"
 #include "history/History.h"
 
 #include <QDialog>
@@ -40,14 +41,17 @@ private:
 
 // A viewer on the events of one device of the history at `where`, chosen by the operator;
 // nullptr when the choice is cancelled (error left empty) or the history cannot be shown.
-TArchiveViewer* OpenHistoryViewer(const std::string& where, QWidget* parent, QString& error);
+// `names` names the codes.
+TArchiveViewer* OpenHistoryViewer(const std::string& where, QWidget* parent, QString& error,
+                                  std::shared_ptr<const TEventDictionary> names = nullptr);
 // Renames the line a history viewer shows, in the history and the window's title; false with
 // `error` when the history refuses or the viewer shows no history.
 bool RenameViewedLine(TArchiveViewer& viewer, const QString& to, QString& error);
 // A viewer on one device of an open history, with an action to rename its line; nullptr with
-// `error` when it cannot be read.
+// `error` when it cannot be read. `where` is the history's place, which exports open again.
 TArchiveViewer* OpenHistoryViewer(std::shared_ptr<history::THistory> history,
-                                  const std::string& line, int address, QWidget* parent,
-                                  QString& error);
+                                  const std::string& where, const std::string& line, int address,
+                                  QWidget* parent, QString& error,
+                                  std::shared_ptr<const TEventDictionary> names = nullptr);
 
 } // namespace kve17

@@ -4,9 +4,12 @@
 // fetched page by page from a database.
 #pragma once
 
+#include "archive/EventDictionary.h"
 #include "archive/RecordTable.h"
+#include "viewer/RowCursor.h"
 
 #include <QAbstractTableModel>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -20,6 +23,8 @@ class TRecordModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     static constexpr int AddedRole = Qt::UserRole + 1;
+    // The name of the code, from the dictionary, after the table's own columns.
+    static constexpr int NameColumn = ColumnCount;
 
     using QAbstractTableModel::QAbstractTableModel;
 
@@ -40,11 +45,20 @@ public:
 
     // Shows the rows that pass `filter`; nothing is fetched again when it is the same.
     void SetFilter(TRecordFilter filter);
+    const TRecordFilter& Filter() const { return filter_; }
+    // The names of the codes; an empty dictionary names none.
+    void SetNames(std::shared_ptr<const TEventDictionary> names);
+    const TEventDictionary& Names() const { return *names_; }
 
     // Row `row` of the table, which rowCount() covers.
     virtual const TRecordRow& RowAt(int row) const = 0;
     // True for a row the last Reload added.
     virtual bool RowAdded(int row) const = 0;
+    // The words of a row that is no record but a note between two (a history's gap); "" for a
+    // record's row, which RowAt then holds.
+    virtual QString NoteAt(int /*row*/) const { return {}; }
+    // The rows that are notes, ascending; the table spans them across its columns.
+    virtual std::vector<int> NoteRows() const { return {}; }
     // The rows that pass the filter (Stored: every row) and their days.
     virtual TRowCounts Counts() const = 0;
     // The earliest and latest day of every row.
@@ -54,9 +68,14 @@ public:
     virtual TBars PerCode() const = 0;
     // How many rows the last Reload added.
     virtual int AddedCount() const = 0;
-    // Every row that passes the filter, in table order, also those not fetched yet; false
-    // with `error` when they cannot be fetched.
-    virtual bool ShownRows(std::vector<TRecordRow>& rows, QString& error) const = 0;
+    // How many of all the rows have no readable day (a date range leaves them out).
+    virtual int Undated() const = 0;
+    // Opens a cursor over every row that passes the filter, in table order, as they are now;
+    // the cursor may be read on another thread.
+    virtual TCursorMaker Cursor() const = 0;
+    // What the exports say of the source: its line ("" for a file) and device (0 for a file).
+    virtual std::string Line() const { return {}; }
+    virtual int Device() const { return 0; }
     // Why the rows could not be fetched last time; "" when they were.
     const QString& Error() const { return error_; }
 
@@ -80,11 +99,12 @@ protected:
     bool Descending() const { return descending_; }
 
     TRecordFilter filter_;
-    QString error_;
+    mutable QString error_; // a page fetched while the table paints may fail too
 
 private:
     TColumn sortColumn_ = ColNumber;
     bool descending_ = false;
+    std::shared_ptr<const TEventDictionary> names_ = std::make_shared<TEventDictionary>();
 };
 
 } // namespace kve17

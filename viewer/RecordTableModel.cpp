@@ -111,12 +111,18 @@ int TRecordTableModel::AddedCount() const {
         rows.begin(), rows.end(), [this](const TRecordRow& row) { return source_->Added(row); }));
 }
 
-bool TRecordTableModel::ShownRows(std::vector<TRecordRow>& rows, QString&) const {
-    rows.clear();
+int TRecordTableModel::Undated() const {
+    const auto& rows = source_->Rows();
+    return static_cast<int>(
+        std::count_if(rows.begin(), rows.end(), [](const TRecordRow& row) { return !row.Day; }));
+}
+
+TCursorMaker TRecordTableModel::Cursor() const {
+    std::vector<TRecordRow> rows;
     rows.reserve(shown_.size());
     for (int i : shown_)
         rows.push_back(source_->Rows()[static_cast<std::size_t>(i)]);
-    return true;
+    return [rows = std::move(rows)] { return std::make_unique<TRowListCursor>(rows); };
 }
 
 int TRecordTableModel::rowCount(const QModelIndex& parent) const {

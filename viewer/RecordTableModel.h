@@ -24,7 +24,8 @@ public:
     TBars PerDay() const override;
     TBars PerCode() const override;
     int AddedCount() const override;
-    bool ShownRows(std::vector<TRecordRow>& rows, QString& error) const override;
+    int Undated() const override;
+    TCursorMaker Cursor() const override;
 
     int rowCount(const QModelIndex& parent = {}) const override;
 

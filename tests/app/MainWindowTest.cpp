@@ -135,7 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ActionRow{"AClose", "Файл", "Выход", "", -1,
                                 QKeySequence(Qt::ALT | Qt::Key_X)},
                       ActionRow{"AViewHistory", "Архив", "История событий…",
-                                "История событий прибора", -1, QKeySequence()},
+                                "История событий устройства", -1, QKeySequence()},
                       ActionRow{"AViewArchive", "Архив", "Просмотр архива…", "Просмотр архива", 15,
                                 QKeySequence(Qt::CTRL | Qt::Key_O)}),
     [](const auto& info) { return std::string(info.param.Name); });

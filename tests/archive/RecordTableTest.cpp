@@ -2,6 +2,7 @@
 // their texts, the filters, the counts, the records a reading added, and the CSV/JSON writers.
 #include "archive/RecordTable.h"
 
+#include "archive/EventDictionary.h"
 #include "archive/RecordExport.h"
 #include "tests/archive/FakeDevice.h"
 
@@ -165,10 +166,7 @@ TEST(RecordDates, DaysAndCodesAsTheCommandLineTakesThem) {
         EXPECT_FALSE(ParseDay(bad)) << bad;
     EXPECT_EQ(DayText(20071231), "31.12.07");
 
-    EXPECT_EQ(ParseCodes("7"), (std::set<int>{7}));
-    EXPECT_EQ(ParseCodes("255,0,7,7"), (std::set<int>{0, 7, 255}));
-    for (const char* bad : {"", "256", "-1", "1,,2", "1,", "x", "1 ,2"})
-        EXPECT_FALSE(ParseCodes(bad)) << bad;
+    EXPECT_EQ(IsoDayText(20071231), "2007-12-31");
 }
 
 // A record's day is a real calendar day of 2001 to 2099, as the command line takes days and the
@@ -193,14 +191,66 @@ TEST(RecordDates, ARecordsDayIsARealCalendarDay) {
             << d << "." << m << "." << y;
 }
 
-TEST(RecordCsv, FieldsQuotedByTheSeparatorInUse) {
+// A code list as the operator types it, and what it comes to.
+struct CodeListCase {
+    const char* Name;
+    std::string_view Text;
+    std::set<int> Codes;
+    std::string_view Error; // part of the message; "" for a good list
+};
+
+class CodeLists : public ::testing::TestWithParam<CodeListCase> {};
+
+TEST_P(CodeLists, GiveTheCodesOrSayWhatIsWrong) {
+    const CodeListCase& c = GetParam();
+    const TCodeList list = ParseCodeList(c.Text);
+    EXPECT_EQ(list.Codes, c.Codes);
+    if (c.Error.empty()) {
+        EXPECT_EQ(list.Error, "");
+        EXPECT_EQ(ParseCodes(c.Text), c.Codes);
+    } else {
+        EXPECT_THAT(list.Error, ::testing::HasSubstr(std::string(c.Error)));
+        EXPECT_FALSE(ParseCodes(c.Text));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AsTyped, CodeLists,
+    ::testing::Values(
+        CodeListCase{"One", "7", {7}, ""}, CodeListCase{"Repeated", "255,0,7,7", {0, 7, 255}, ""},
+        CodeListCase{"Hex", "0x1C", {28}, ""}, CodeListCase{"HexUpper", "0XfF", {255}, ""},
+        CodeListCase{"Range", "10-13", {10, 11, 12, 13}, ""},
+        CodeListCase{"HexRange", "0x0E-0x10", {14, 15, 16}, ""},
+        CodeListCase{"Mixed", " 1, 5 ,10 - 12,0x1C ", {1, 5, 10, 11, 12, 28}, ""},
+        CodeListCase{"Empty", "", {}, "нет ни одного кода"},
+        CodeListCase{"Blank", "  ", {}, "нет ни одного кода"},
+        CodeListCase{"Above255", "1,256", {}, "«256» — не код"},
+        CodeListCase{"HexAbove", "0x100", {}, "«0x100» — не код"},
+        CodeListCase{"Negative", "-1", {}, "«-1» — не код"},
+        CodeListCase{"TwoCommas", "1,,2", {}, "между запятыми нет кода"},
+        CodeListCase{"TrailingComma", "1,", {}, "между запятыми нет кода"},
+        CodeListCase{"Letters", "x1C", {}, "«x1C» — не код"},
+        CodeListCase{"BareHexPrefix", "0x", {}, "«0x» — не код"},
+        CodeListCase{"Inverted", "20-10", {}, "в диапазоне «20-10» начало больше конца"},
+        CodeListCase{"OpenRange", "10-", {}, "«» — не код"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(RecordCsv, FieldsQuotedByTheSeparatorInUseAndNeverAFormula) {
     EXPECT_EQ(CsvField("a;b", ';'), "\"a;b\"");
     EXPECT_EQ(CsvField("a;b", ','), "a;b");
     EXPECT_EQ(CsvField("a,b", ','), "\"a,b\"");
     EXPECT_EQ(CsvField("say \"hi\"", ','), "\"say \"\"hi\"\"\"");
     EXPECT_EQ(CsvField("two\nlines", ';'), "\"two\nlines\"");
-    EXPECT_EQ(CsvField("cr\r", ';'), "\"cr\r\"");
     EXPECT_EQ(CsvField("", ';'), "");
+    // What a spreadsheet would run gets a leading quote; inside a field it is harmless.
+    EXPECT_EQ(CsvField("=1+1", ';'), "'=1+1");
+    EXPECT_EQ(CsvField("+7", ';'), "'+7");
+    EXPECT_EQ(CsvField("-обрыв", ';'), "'-обрыв");
+    EXPECT_EQ(CsvField("@SUM(A1)", ','), "'@SUM(A1)");
+    EXPECT_EQ(CsvField("\tx", ','), "'\tx");
+    EXPECT_EQ(CsvField("\rx", ','), "\"'\rx\"");
+    EXPECT_EQ(CsvField("a=b-c", ','), "a=b-c");
+    EXPECT_EQ(CsvField("=a;b", ';'), "\"'=a;b\"");
 }
 
 // A spreadsheet runs a field that begins with = + - @ (or a tab or CR) as a formula.
@@ -223,14 +273,15 @@ TEST_F(RecordTable, CsvTabAndJsonHoldTheRowsShown) {
 
     std::ostringstream semicolon;
     WriteCsv(semicolon, rows, shown, ';');
-    EXPECT_EQ(semicolon.str(), "\xE2\x84\x96;Дата;Время;Код;Параметр;Состояние\r\n"
-                               "6;20.03.24;24:30:15;255 (0xFF);203 (0xCB);недостоверна\r\n"
-                               "10;;;255 (0xFF);7 (0x07);недостоверна\r\n");
+    EXPECT_EQ(semicolon.str(),
+              "\xEF\xBB\xBF№;Дата;Время;Код;Код (hex);Параметр;Параметр (hex);Состояние\r\n"
+              "6;2024-03-20;24:30:15;255;0xFF;203;0xCB;недостоверна\r\n"
+              "10;;;255;0xFF;7;0x07;недостоверна\r\n");
     std::ostringstream comma;
     WriteCsv(comma, rows, shown, ',');
-    EXPECT_EQ(comma.str(), "№,Дата,Время,Код,Параметр,Состояние\r\n"
-                           "6,20.03.24,24:30:15,255 (0xFF),203 (0xCB),недостоверна\r\n"
-                           "10,,,255 (0xFF),7 (0x07),недостоверна\r\n");
+    EXPECT_EQ(comma.str(), "№,Дата,Время,Код,Код (hex),Параметр,Параметр (hex),Состояние\r\n"
+                           "6,2024-03-20,24:30:15,255,0xFF,203,0xCB,недостоверна\r\n"
+                           "10,,,255,0xFF,7,0x07,недостоверна\r\n");
     EXPECT_EQ(TabText(rows, {0}), "№\tДата\tВремя\tКод\tПараметр\tСостояние\n"
                                   "1\t21.03.24\t20:33:20\t3 (0x03)\t208 (0xD0)\t\n");
 
@@ -251,6 +302,42 @@ TEST_F(RecordTable, CsvTabAndJsonHoldTheRowsShown) {
     std::ostringstream empty;
     WriteJson(empty, rows, {});
     EXPECT_EQ(nlohmann::json::parse(empty.str()), nlohmann::json::array());
+}
+
+// Names from a dictionary and a history's line travel with the rows; a code without a name
+// leaves its cells empty (null in JSON).
+TEST_F(RecordTable, ExportsCarryNamesSeverityAndTheLine) {
+    const auto rows = ListRows(image);
+    TEventDictionary names;
+    std::vector<std::string> problems;
+    std::istringstream text("0xFF; =Сбой; авария\n1; Пуск, ручной\n");
+    names.Read(text, "kve17.txt", problems);
+    ASSERT_TRUE(problems.empty());
+    const std::vector<int> shown = {0, 2, 5}; // codes 3, 1 and 255
+
+    std::ostringstream csv;
+    WriteCsv(csv, rows, shown, ',', {&names, "Котельная; 2", 5});
+    EXPECT_EQ(csv.str(), "Линия,Устройство,№,Дата,Время,Код,Код (hex),Событие,Важность,Параметр,"
+                         "Параметр (hex),Состояние\r\n"
+                         "Котельная; 2,5,1,2024-03-21,20:33:20,3,0x03,,,208,0xD0,\r\n"
+                         "Котельная; 2,5,3,2024-03-20,20:32:06,1,0x01,\"Пуск, ручной\",,206,0xCE,"
+                         "\r\n"
+                         "Котельная; 2,5,6,2024-03-20,24:30:15,255,0xFF,'=Сбой,авария,203,0xCB,"
+                         "недостоверна\r\n");
+    EXPECT_EQ(TabText(rows, {5}, &names),
+              "№\tДата\tВремя\tКод\tСобытие\tВажность\tПараметр\tСостояние\n"
+              "6\t20.03.24\t24:30:15\t255 (0xFF)\t=Сбой\tавария\t203 (0xCB)\tнедостоверна\n");
+
+    std::ostringstream json;
+    WriteJson(json, rows, shown, &names);
+    const auto parsed = nlohmann::json::parse(json.str());
+    ASSERT_EQ(parsed.size(), 3u);
+    EXPECT_TRUE(parsed[0]["name"].is_null());
+    EXPECT_TRUE(parsed[0]["severity"].is_null());
+    EXPECT_EQ(parsed[1]["name"], "Пуск, ручной");
+    EXPECT_TRUE(parsed[1]["severity"].is_null());
+    EXPECT_EQ(parsed[2]["name"], "=Сбой");
+    EXPECT_EQ(parsed[2]["severity"], "авария");
 }
 
 } // namespace

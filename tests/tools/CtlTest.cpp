@@ -190,7 +190,8 @@ TEST_F(CtlOnLine, FreshAndIncrementalReadingsGiveTheModelFile) {
 
     run = Exec({"show", "--csv", file});
     EXPECT_EQ(run.Status, 0);
-    EXPECT_EQ(run.Out.rfind("№,Дата,Время,Код,Параметр,Состояние\r\n1,", 0), 0u);
+    EXPECT_EQ(
+        run.Out.rfind("№,Дата,Время,Код,Код (hex),Параметр,Параметр (hex),Состояние\r\n1,", 0), 0u);
     EXPECT_EQ(std::count(run.Out.begin(), run.Out.end(), '\n'), 989);
 }
 
@@ -418,9 +419,16 @@ TEST_F(CtlShow, FiltersNarrowTheListing) {
     EXPECT_EQ(run.Status, 0);
     EXPECT_EQ(run.Out, "");
     run = Exec({"show", file, "--invalid", "--csv", "--separator", ";"});
-    EXPECT_EQ(run.Out, "№;Дата;Время;Код;Параметр;Состояние\r\n"
-                       "6;20.03.24;24:30:15;255 (0xFF);203 (0xCB);недостоверна\r\n"
-                       "10;;;255 (0xFF);7 (0x07);недостоверна\r\n");
+    // The spreadsheet dialect: a byte order mark before ";", numbers and dates in cells of their
+    // own.
+    EXPECT_EQ(run.Out,
+              "\xEF\xBB\xBF№;Дата;Время;Код;Код (hex);Параметр;Параметр (hex);Состояние\r\n"
+              "6;2024-03-20;24:30:15;255;0xFF;203;0xCB;недостоверна\r\n"
+              "10;;;255;0xFF;7;0x07;недостоверна\r\n");
+    // Codes as the viewer takes them: hex and ranges.
+    run = Exec({"show", file, "--code", "0xFF,2-2"});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(std::count(run.Out.begin(), run.Out.end(), '\n'), 331);
 }
 
 TEST_F(CtlShow, JsonHoldsTheRecordsOfTheTable) {

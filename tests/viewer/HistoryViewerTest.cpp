@@ -2,6 +2,7 @@
 // events a later reading added, renaming a line in the history, and plain refusals.
 #include "history/History.h"
 #include "tests/history/HistoryBackend.h"
+#include "tests/viewer/ViewerFixture.h"
 #include "viewer/ArchiveViewer.h"
 #include "viewer/EventChart.h"
 #include "viewer/HistoryPicker.h"
@@ -17,7 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <filesystem>
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 namespace kve17::test {
 namespace {
@@ -67,7 +68,8 @@ protected:
 
     TArchiveViewer* Open(int address) {
         QString error;
-        TArchiveViewer* viewer = OpenHistoryViewer(history, "Котельная 2", address, nullptr, error);
+        TArchiveViewer* viewer =
+            OpenHistoryViewer(history, path, "Котельная 2", address, nullptr, error);
         EXPECT_NE(viewer, nullptr) << error.toStdString();
         return viewer;
     }
@@ -114,7 +116,7 @@ TEST_P(HistoryViewer, ShowsOneDevicesEventsNewestFirstWithTheTablesFiltersAndCou
     ASSERT_EQ(viewer->Model->rowCount(), 1);
     EXPECT_EQ(viewer->Model->RowAt(0).Listed.Record.Detail, 5);
     viewer->ResetFilters();
-    viewer->ShowDay(20260302);
+    viewer->ShowDays(20260302, 20260302);
     EXPECT_EQ(viewer->Model->rowCount(), 10);
     EXPECT_TRUE(viewer->Counts->text().startsWith("Показано записей: 10 из 30, недостоверных: 0"));
 }
@@ -138,18 +140,15 @@ TEST_P(HistoryViewer, ALongHistoryIsFetchedByPagesWithFilterOrderAndCountsFromTh
     std::unique_ptr<TArchiveViewer> viewer(Open(9));
     ASSERT_TRUE(viewer);
     TRecordModel& model = *viewer->Model;
-    EXPECT_EQ(model.rowCount(), 500);
+    EXPECT_EQ(model.rowCount(), 1234);
     EXPECT_EQ(model.RowAt(0).Number, 1);
     EXPECT_EQ(model.RowAt(0).Listed.Record.Detail, 1233 % 256);
     EXPECT_TRUE(viewer->Counts->text().startsWith("Показано записей: 1234 из 1234"));
     EXPECT_TRUE(viewer->Counts->text().contains("01.04.26 — 24.05.26"));
     int charted = 0;
-    for (const auto& [day, count] : viewer->Chart->Bars())
-        charted += count;
+    for (const TBin& bin : viewer->Chart->Bars())
+        charted += bin.Count;
     EXPECT_EQ(charted, 1234);
-    while (model.canFetchMore({}))
-        model.fetchMore({});
-    ASSERT_EQ(model.rowCount(), 1234);
     EXPECT_EQ(model.RowAt(1233).Number, 1234);
 
     viewer->CodesEdit->setText("7");
@@ -168,21 +167,27 @@ TEST_P(HistoryViewer, ALongHistoryIsFetchedByPagesWithFilterOrderAndCountsFromTh
     viewer->ApplyFilter();
 
     // An export holds every row shown, in the table's order, without the table fetching them.
-    EXPECT_EQ(model.rowCount(), 500);
+    auto* history = qobject_cast<THistoryTableModel*>(viewer->Model);
+    const int fetched = history->PagesFetched();
     const QString csv = dir.filePath("all.csv");
     QString error;
-    ASSERT_TRUE(viewer->ExportCsv(csv, ';', error)) << error.toStdString();
+    EXPECT_THAT(Finish(*viewer, viewer->StartCsv(csv, ';', error), error),
+                ::testing::StartsWith("Экспорт записан"));
     QFile file(csv);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    const QByteArray bytes = file.readAll();
+    EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
+    const QStringList lines = QString::fromUtf8(bytes).split("\r\n", Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 1235);
-    // Detail 0, newest first: event 1024, number 1234 - 1024.
-    EXPECT_TRUE(lines[1].startsWith("210;")) << lines[1].toStdString();
-    EXPECT_EQ(model.rowCount(), 500);
+    EXPECT_EQ(lines[0].toStdString(), "Линия;Устройство;№;Дата;Время;Код;Код (hex);Параметр;"
+                                      "Параметр (hex);Состояние");
+    // Detail 0, newest first: event 1024, number 1234 - 1024, of 15 May (day 42) at 16 o'clock.
+    EXPECT_EQ(lines[1].toStdString(), "Котельная 2;9;210;2026-05-15;16:00:00;12;0x0C;0;0x00;");
+    EXPECT_EQ(history->PagesFetched(), fetched);
 }
 
 TEST_P(HistoryViewer, AnOpenViewerFindsAndMarksTheEventsALaterReadingAdded) {
-    auto model = std::make_unique<THistoryTableModel>(history, "Котельная 2", 3, 20);
+    auto model = std::make_unique<THistoryTableModel>(history, path, "Котельная 2", 3, 20);
     QString error;
     ASSERT_TRUE(model->Load(error)) << error.toStdString();
     TArchiveViewer viewer(std::move(model));
@@ -201,7 +206,7 @@ TEST_P(HistoryViewer, ALineRenamedInThePickerIsKeptInTheHistory) {
     ASSERT_TRUE(picker.Fill(error)) << error.toStdString();
     ASSERT_EQ(picker.LineBox->count(), 1);
     ASSERT_EQ(picker.DeviceBox->count(), 2);
-    EXPECT_EQ(picker.DeviceBox->itemText(1), "Прибор 5");
+    EXPECT_EQ(picker.DeviceBox->itemText(1), "Устройство 5");
 
     EXPECT_FALSE(picker.RenameLine("  ", error));
     EXPECT_TRUE(picker.RenameLine("Котельная 3", error)) << error.toStdString();
@@ -223,7 +228,7 @@ TEST_P(HistoryViewer, ALineRenamedInTheViewerKeepsItsEventsAndItsLaterReadings) 
     QString error;
     EXPECT_FALSE(RenameViewedLine(*viewer, " ", error));
     ASSERT_TRUE(RenameViewedLine(*viewer, " Котельная 4 ", error)) << error.toStdString();
-    EXPECT_EQ(viewer->windowTitle(), "История событий — линия «Котельная 4», прибор 3");
+    EXPECT_EQ(viewer->windowTitle(), "История событий — линия «Котельная 4», устройство 3");
     EXPECT_EQ(history->Lines()[0].Name, "Котельная 4");
 
     history::THistoryReading later = Reading(3, 33);

@@ -4,7 +4,10 @@
 #include "archive/ArchiveOps.h"
 #include "tests/archive/FakeDevice.h"
 #include "tests/support/QuietOperator.h"
+#include "viewer/ArchiveViewer.h"
 
+#include <QLabel>
+#include <QTest>
 #include <string>
 
 namespace kve17::test {
@@ -19,6 +22,16 @@ inline TReadingResult ReadEvents(const std::string& path, int shift) {
     QuietPrompt prompt;
     QuietView view;
     return ReadArchiveFile(path, 0, device, prompt, view);
+}
+
+// Waits for an export or print of `viewer` to end and returns what the viewer then says of it;
+// "refused: …" when it did not start.
+inline std::string Finish(TArchiveViewer& viewer, TRowJob* job, const QString& refusal = {}) {
+    if (job == nullptr)
+        return "refused: " + refusal.toStdString();
+    if (!QTest::qWaitFor([&] { return viewer.Job() == nullptr; }, 60000))
+        return "did not end";
+    return viewer.Notice->text().toStdString();
 }
 
 } // namespace kve17::test

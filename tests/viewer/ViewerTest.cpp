@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -56,7 +57,14 @@ protected:
     int ChartTotal() const {
         const auto& bars = viewer->Chart->Bars();
         return std::accumulate(bars.begin(), bars.end(), 0,
-                               [](int sum, const auto& bar) { return sum + bar.second; });
+                               [](int sum, const TBin& bar) { return sum + bar.Count; });
+    }
+    // The chart's bars as their first day (or code) and count.
+    std::vector<std::pair<int, int>> Bars() const {
+        std::vector<std::pair<int, int>> bars;
+        for (const TBin& bin : viewer->Chart->Bars())
+            bars.emplace_back(bin.First, bin.Count);
+        return bars;
     }
 
     QTemporaryDir temp;
@@ -103,13 +111,13 @@ TEST_F(Viewer, FiltersChartAndCountsAgreeWithTheTable) {
                                       "Даты: 11.03.24 — 21.03.24");
     ASSERT_EQ(viewer->Chart->Bars().size(), 11u);
     EXPECT_EQ(ChartTotal(), 987); // the record without a day has no bar
-    EXPECT_EQ(viewer->Chart->BarText(10), "21.03.24: событий 1");
+    EXPECT_EQ(viewer->Chart->BarText(10), "21.03.24: записей 1");
 
     viewer->InvalidBox->setChecked(true);
     EXPECT_EQ(Numbers(), (std::vector<int>{6, 10}));
     EXPECT_EQ(viewer->Counts->text(), "Показано записей: 2 из 988, недостоверных: 2   "
                                       "Даты: 20.03.24 — 20.03.24");
-    EXPECT_EQ(viewer->Chart->Bars(), (std::vector<std::pair<int, int>>{{20240320, 1}}));
+    EXPECT_EQ(Bars(), (std::vector<std::pair<int, int>>{{20240320, 1}}));
     viewer->InvalidBox->setChecked(false);
 
     // A click on the bar of 20.03.24 narrows the table to that day.
@@ -118,15 +126,19 @@ TEST_F(Viewer, FiltersChartAndCountsAgreeWithTheTable) {
     auto day20 = Range(2, 101);
     day20.erase(day20.begin() + 8); // number 10 has no time stamp
     EXPECT_EQ(Numbers(), day20);
-    EXPECT_EQ(viewer->Chart->Bars(), (std::vector<std::pair<int, int>>{{20240320, 99}}));
+    EXPECT_EQ(Bars(), (std::vector<std::pair<int, int>>{{20240320, 99}}));
     EXPECT_EQ(viewer->Counts->text(), "Показано записей: 99 из 988, недостоверных: 1   "
-                                      "Даты: 20.03.24 — 20.03.24");
+                                      "Даты: 20.03.24 — 20.03.24   Без даты, не показаны: 1");
 
     viewer->CodesEdit->setText("255");
     EXPECT_EQ(Numbers(), (std::vector<int>{6}));
-    viewer->CodesEdit->setText("25x"); // not a code list: marked, and no code filter
+    viewer->CodesEdit->setText("25x"); // not a code list: marked, said, and no code filter
     EXPECT_EQ(viewer->Model->rowCount(), 99);
     EXPECT_FALSE(viewer->CodesEdit->styleSheet().isEmpty());
+    EXPECT_FALSE(viewer->FilterMessage->isHidden());
+    EXPECT_EQ(viewer->FilterMessage->text().toStdString(),
+              "Коды: «25x» — не код: нужно число от 0 до 255 или от 0x00 до 0xFF — отбор по "
+              "кодам не применен, пока список не исправлен.");
 
     viewer->ResetFilters();
     viewer->SearchEdit->setText("0xd0");
@@ -135,8 +147,7 @@ TEST_F(Viewer, FiltersChartAndCountsAgreeWithTheTable) {
 
     viewer->SearchEdit->clear();
     viewer->ChartMode->setCurrentIndex(1);
-    EXPECT_EQ(viewer->Chart->Bars(),
-              (std::vector<std::pair<int, int>>{{1, 328}, {2, 329}, {3, 329}, {255, 2}}));
+    EXPECT_EQ(Bars(), (std::vector<std::pair<int, int>>{{1, 328}, {2, 329}, {3, 329}, {255, 2}}));
     viewer->Chart->ClickBar(3);
     EXPECT_EQ(Numbers(), (std::vector<int>{6, 10}));
 }
@@ -187,7 +198,7 @@ TEST_F(Viewer, DamagedFilesAreRefusedAndLeftUnchanged) {
     WriteBytes(path, badPosition);
     viewer->ReloadSource();
     EXPECT_EQ(viewer->Model->rowCount(), 988);
-    EXPECT_THAT(viewer->statusBar()->currentMessage().toStdString(),
+    EXPECT_THAT(viewer->ProblemText().toStdString(),
                 ::testing::HasSubstr("неверная позиция записи"));
     EXPECT_EQ(FileBytes(path), badPosition);
 }
@@ -200,15 +211,16 @@ TEST_F(Viewer, CopyExportAndPdfHoldTheRowsAsShown) {
 
     const QString csv = temp.filePath("out.csv");
     QString error;
-    ASSERT_TRUE(viewer->ExportCsv(csv, ';', error)) << error.toStdString();
+    EXPECT_EQ(Finish(*viewer, viewer->StartCsv(csv, ';', error), error),
+              "Экспорт записан: " + csv.toStdString() + " (записей: 2)");
     QFile file(csv);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll().toStdString(),
-              "№;Дата;Время;Код;Параметр;Состояние\r\n"
-              "10;;;255 (0xFF);7 (0x07);недостоверна\r\n"
-              "6;20.03.24;24:30:15;255 (0xFF);203 (0xCB);недостоверна\r\n");
-    EXPECT_FALSE(viewer->ExportCsv(temp.filePath("no/such/folder.csv"), ';', error));
-    EXPECT_THAT(error.toStdString(), ::testing::HasSubstr("не удается записать"));
+              "\xEF\xBB\xBF№;Дата;Время;Код;Код (hex);Параметр;Параметр (hex);Состояние\r\n"
+              "10;;;255;0xFF;7;0x07;недостоверна\r\n"
+              "6;2024-03-20;24:30:15;255;0xFF;203;0xCB;недостоверна\r\n");
+    EXPECT_THAT(Finish(*viewer, viewer->StartCsv(temp.filePath("no/such/folder.csv"), ';', error)),
+                ::testing::HasSubstr("не удается записать"));
 
     viewer->Table->selectionModel()->select(
         viewer->Model->index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
@@ -218,7 +230,8 @@ TEST_F(Viewer, CopyExportAndPdfHoldTheRowsAsShown) {
               "6\t20.03.24\t24:30:15\t255 (0xFF)\t203 (0xCB)\tнедостоверна\n");
 
     const QString pdf = temp.filePath("out.pdf");
-    ASSERT_TRUE(viewer->SavePdf(pdf, error)) << error.toStdString();
+    EXPECT_EQ(Finish(*viewer, viewer->StartPdf(pdf, error), error),
+              "PDF записан: " + pdf.toStdString());
     QFile printed(pdf);
     ASSERT_TRUE(printed.open(QIODevice::ReadOnly));
     EXPECT_TRUE(printed.readAll().startsWith("%PDF"));
@@ -233,10 +246,10 @@ TEST_F(Viewer, ExportsNeverReplaceAnArchiveAndReportATargetTheyCannotWrite) {
     ASSERT_TRUE(QFile::link(shown, link));
     for (const QString& target : {shown, link, temp.filePath("other.dat")}) {
         QString error;
-        EXPECT_FALSE(viewer->ExportCsv(target, ';', error)) << target.toStdString();
+        EXPECT_EQ(viewer->StartCsv(target, ';', error), nullptr) << target.toStdString();
         EXPECT_THAT(error.toStdString(), ::testing::HasSubstr("файл архива"));
         error.clear();
-        EXPECT_FALSE(viewer->SavePdf(target, error)) << target.toStdString();
+        EXPECT_EQ(viewer->StartPdf(target, error), nullptr) << target.toStdString();
         EXPECT_THAT(error.toStdString(), ::testing::HasSubstr("файл архива"));
     }
     EXPECT_EQ(FileBytes(path), archive);
@@ -246,8 +259,9 @@ TEST_F(Viewer, ExportsNeverReplaceAnArchiveAndReportATargetTheyCannotWrite) {
     const QString folder = temp.filePath("folder.pdf");
     ASSERT_TRUE(QDir().mkdir(folder));
     QString error;
-    EXPECT_FALSE(viewer->SavePdf(folder, error));
-    EXPECT_THAT(error.toStdString(), ::testing::HasSubstr("не удается записать"));
+    EXPECT_THAT(Finish(*viewer, viewer->StartPdf(folder, error), error),
+                ::testing::HasSubstr("не удается записать"));
+    EXPECT_TRUE(QFileInfo(folder).isDir());
 }
 
 } // namespace

@@ -144,8 +144,9 @@ int main(int argc, char** argv) {
         return 1;
     ok = Save(picker.grab(), folder, "history-picker.png") && ok;
     picker.close();
-    TArchiveViewer* historyViewer = OpenHistoryViewer(history, picker.ChosenLine().toStdString(),
-                                                      picker.ChosenAddress(), &form, error);
+    TArchiveViewer* historyViewer =
+        OpenHistoryViewer(history, historyFile, picker.ChosenLine().toStdString(),
+                          picker.ChosenAddress(), &form, error);
     if (historyViewer == nullptr)
         return 1;
     historyViewer->show();
