@@ -183,12 +183,21 @@ void THistoryTableModel::Refresh() {
     if (newest_ > 0) {
         try {
             const history::THistoryFilter query = Query();
-            shown_ = filter_.Empty() ? stored_ : history_->Summary(query);
+            // Unfiltered, the kept per-day counts answer; a filter is counted in one pass.
+            history::THistoryTally tally;
+            if (filter_.Empty()) {
+                tally.Summary = stored_;
+                tally.Days = history_->DayCounts(query);
+                tally.Codes = history_->CodeCounts(query);
+            } else {
+                tally = history_->Tally(query);
+            }
+            shown_ = tally.Summary;
             PlaceGaps(query);
-            for (const history::TDayCount& day : history_->DayCounts(query))
+            for (const history::TDayCount& day : tally.Days)
                 if (const auto parsed = ParseDay(day.Day))
                     perDay_.emplace_back(*parsed, static_cast<int>(day.Count));
-            for (const history::TCodeCount& code : history_->CodeCounts(query))
+            for (const history::TCodeCount& code : tally.Codes)
                 perCode_.emplace_back(code.Code, static_cast<int>(code.Count));
         } catch (const std::exception& e) {
             error_ = HistoryReadError(e);

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -118,6 +119,34 @@ TEST_F(HistoryListing, GapsStandInTheirPlaceInEveryFormat) {
 }
 
 // The log is UTC; a person reads it in local time, and a local day is asked for.
+// The user's dictionary names codes in every format; a code it does not name stays a number.
+TEST_F(HistoryListing, EventsCarryTheNamesOfTheUsersDictionary) {
+    const std::string config = dir.File("config");
+    std::filesystem::create_directories(config + "/kve17/events");
+    std::ofstream(config + "/kve17/events/kve17.txt")
+        << "12; Пуск; информация\n0x0B; Авария насоса; авария\n";
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    Finished text = History({"--since", "2026-03-02"});
+    Finished csv = History({"--csv", "--since", "2026-03-02"});
+    Finished json = History({"--json", "--until", "2026-03-01"});
+    ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(text.Out,
+              "=2+5  device 2  2026-03-02 09:00:02  code  12  detail  24  Пуск (информация)\n"
+              "=2+5  device 2  2026-03-02 09:00:01  code  11  detail  22  Авария насоса (авария)\n"
+              "=2+5  device 2  -- gap: events overwritten unread, after seq 3 "
+              "(2026-03-01 08:00:03) and before seq 4 (2026-03-02 09:00:01)\n");
+    EXPECT_EQ(csv.Out,
+              "line,device,seq,time,code,detail,invalid,gap,after_seq,before_seq,after_time,"
+              "before_time,name,severity\r\n"
+              "'=2+5,2,5,2026-03-02 09:00:02,12,24,0,0,,,,,Пуск,информация\r\n"
+              "'=2+5,2,4,2026-03-02 09:00:01,11,22,0,0,,,,,Авария насоса,авария\r\n"
+              "'=2+5,2,,,,,,1,3,4,2026-03-01 08:00:03,2026-03-02 09:00:01,,\r\n");
+    const auto events = nlohmann::json::parse(json.Out);
+    ASSERT_EQ(events.size(), 4u) << json.Out;
+    EXPECT_TRUE(events[1]["name"].is_null());
+    EXPECT_TRUE(events[1]["severity"].is_null());
+}
+
 TEST_F(HistoryListing, TheReadingLogIsReadInLocalTimeAndLocalDays) {
     Finished run = History({"--readings", "--since", "2026-03-02", "--until", "2026-03-02"});
     EXPECT_EQ(run.Status, 0) << run.Err;

@@ -82,4 +82,23 @@ TLineReading ReadWholeLine(const TLineCommand& options, std::unique_ptr<IByteLin
     return reading;
 }
 
+const TEventDictionary* EventNames() {
+    static const TEventDictionary names = [] {
+        std::vector<std::string> problems;
+        TEventDictionary loaded = LoadEventDictionary(EventDictionaryFolders(), problems);
+        for (const std::string& problem : problems)
+            Say(stderr, problem);
+        return loaded;
+    }();
+    return names.Empty() ? nullptr : &names;
+}
+
+std::string EventNameText(const TEventDictionary* names, int code) {
+    const TEventName* name = names ? names->Find(code) : nullptr;
+    if (name == nullptr)
+        return "";
+    const std::string_view severity = SeverityText(name->Severity);
+    return "  " + name->Name + (severity.empty() ? "" : " (" + std::string(severity) + ")");
+}
+
 } // namespace kve17::ctl

@@ -2,6 +2,7 @@
 // of the line that `read`, `scan` and `collect` work.
 #pragma once
 
+#include "archive/EventDictionary.h"
 #include "serial/Comport.h"
 #include "tools/ctl/ConsolePrompt.h"
 #include "tools/ctl/CtlLine.h"
@@ -30,6 +31,13 @@ int ReadingStatus(const std::vector<TDeviceOutcome>& outcomes);
 
 // One line of the program's own words on `out`.
 void Say(std::FILE* out, std::string_view text);
+
+// The user's names of event codes (the system's and the user's dictionary folders); nullptr when
+// none are kept, so that listings stay as they were. Problems in the files are said once on
+// stderr.
+const TEventDictionary* EventNames();
+// "  Пуск (информация)" for a code `names` names, to follow a listed line; "" otherwise.
+std::string EventNameText(const TEventDictionary* names, int code);
 
 // Opens the line and reads its targets; the reason when the port does not open.
 std::optional<std::string> ReadTargetsOver(IComPort& port, const TLineCommand& options,

@@ -189,20 +189,38 @@ const std::vector<std::string> EventColumns = {
     "line",    "device", "seq",       "time",       "code",       "detail",
     "invalid", "gap",    "after_seq", "before_seq", "after_time", "before_time"};
 
-bool PrintEvent(TListingOut& out, const THistoryEvent& e) {
+bool PrintEvent(TListingOut& out, const THistoryEvent& e, const TEventDictionary* names) {
     const auto n = [](auto v) { return std::to_string(v); };
-    return out.Row({e.Line, n(e.Address), n(e.Seq), e.Stamp, n(e.Record.Code), n(e.Record.Detail),
-                    n(e.Invalid ? 1 : 0), "0", "", "", "", ""},
-                   {{"line", e.Line},
-                    {"device", e.Address},
-                    {"seq", e.Seq},
-                    {"time", TextOrNull(e.Stamp)},
-                    {"code", e.Record.Code},
-                    {"detail", e.Record.Detail},
-                    {"invalid", e.Invalid}},
+    std::vector<std::string> csv = {e.Line,
+                                    n(e.Address),
+                                    n(e.Seq),
+                                    e.Stamp,
+                                    n(e.Record.Code),
+                                    n(e.Record.Detail),
+                                    n(e.Invalid ? 1 : 0),
+                                    "0",
+                                    "",
+                                    "",
+                                    "",
+                                    ""};
+    nlohmann::json json = {{"line", e.Line},        {"device", e.Address},
+                           {"seq", e.Seq},          {"time", TextOrNull(e.Stamp)},
+                           {"code", e.Record.Code}, {"detail", e.Record.Detail},
+                           {"invalid", e.Invalid}};
+    if (names) {
+        const TEventName* name = names->Find(e.Record.Code);
+        csv.push_back(name ? name->Name : "");
+        csv.emplace_back(name ? SeverityText(name->Severity) : "");
+        json["name"] = name ? nlohmann::json(name->Name) : nlohmann::json();
+        json["severity"] = name && name->Severity != TSeverity::None
+                               ? nlohmann::json(SeverityText(name->Severity))
+                               : nlohmann::json();
+    }
+    return out.Row(csv, json,
                    Format("%s  device %d  %-19s  code %3d  detail %3d%s", e.Line.c_str(), e.Address,
                           e.Stamp.empty() ? "-" : e.Stamp.c_str(), e.Record.Code, e.Record.Detail,
-                          e.Invalid ? "  invalid" : ""));
+                          e.Invalid ? "  invalid" : "") +
+                       EventNameText(names, e.Record.Code));
 }
 
 // A gap lies after event AfterSeq and before AfterSeq + 1 (THistoryGap::Before and After are
@@ -227,18 +245,35 @@ std::string GapText(const THistoryGap& g) {
                   g.After.empty() ? "-" : g.After.c_str());
 }
 
-bool PrintGapInListing(TListingOut& out, const THistoryGap& g) {
-    return out.Row({g.Line, std::to_string(g.Address), "", "", "", "", "", "1",
-                    std::to_string(g.AfterSeq), std::to_string(g.AfterSeq + 1), g.Before, g.After},
-                   GapJson(g), GapText(g));
+bool PrintGapInListing(TListingOut& out, const THistoryGap& g, bool named) {
+    std::vector<std::string> csv = {g.Line,
+                                    std::to_string(g.Address),
+                                    "",
+                                    "",
+                                    "",
+                                    "",
+                                    "",
+                                    "1",
+                                    std::to_string(g.AfterSeq),
+                                    std::to_string(g.AfterSeq + 1),
+                                    g.Before,
+                                    g.After};
+    if (named)
+        csv.insert(csv.end(), {"", ""});
+    return out.Row(csv, GapJson(g), GapText(g));
 }
 
 void PrintListing(history::THistory& h, const THistoryOptions& options) {
-    TListingOut out(options, EventColumns);
-    h.StreamListing(FilterOf(options), [&out](const history::THistoryItem& item) {
+    // With a dictionary kept, the code's name and severity follow each event.
+    const TEventDictionary* names = EventNames();
+    std::vector<std::string> columns = EventColumns;
+    if (names)
+        columns.insert(columns.end(), {"name", "severity"});
+    TListingOut out(options, columns);
+    h.StreamListing(FilterOf(options), [&](const history::THistoryItem& item) {
         if (const auto* gap = std::get_if<THistoryGap>(&item))
-            return PrintGapInListing(out, *gap);
-        return PrintEvent(out, std::get<THistoryEvent>(item));
+            return PrintGapInListing(out, *gap, names != nullptr);
+        return PrintEvent(out, std::get<THistoryEvent>(item), names);
     });
 }
 

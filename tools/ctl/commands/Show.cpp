@@ -58,14 +58,18 @@ int RunShow(const TShowOptions& options) {
     file.Close();
     const auto rows = ListRows(image);
     const auto shown = FilterRows(rows, options.Filter);
+    TExportColumns columns;
+    columns.Names = EventNames();
+    const TEventDictionary* names = columns.Names;
     if (options.Json)
-        WriteJson(std::cout, rows, shown);
+        WriteJson(std::cout, rows, shown, names);
     else if (options.Csv.Csv)
-        WriteCsv(std::cout, rows, shown, options.Csv.Separator);
+        WriteCsv(std::cout, rows, shown, options.Csv.Separator, columns);
     else
         for (int i : shown) {
-            const auto texts = RowTexts(rows[static_cast<std::size_t>(i)]);
-            std::cout << PlainLine(texts) << '\n';
+            const TRecordRow& row = rows[static_cast<std::size_t>(i)];
+            std::cout << PlainLine(RowTexts(row)) << EventNameText(names, row.Listed.Record.Code)
+                      << '\n';
         }
     std::cout.flush();
     if (!std::cout)
