@@ -187,9 +187,17 @@ TEST_F(HistoryListing, AListingThatCannotBeWrittenSaysSoWithStatus1) {
 }
 
 // A million events of one device, made by SQL rather than by a thousand readings.
+// The sanitizers keep freed memory in quarantine and triple the time, so their run lists fewer
+// events and leaves the memory bound to the plain build.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool Sanitized = true;
+#else
+constexpr bool Sanitized = false;
+#endif
+
 class MillionEvents : public ::testing::TestWithParam<const char*> {
 protected:
-    static constexpr int Count = 1'000'000;
+    static constexpr int Count = Sanitized ? 100'000 : 1'000'000;
     static inline TempDir* dir = nullptr;
     static inline std::string where;
 
@@ -242,7 +250,8 @@ TEST_P(MillionEvents, AreListedInBoundedMemory) {
         ::dup2(file, 1);
     });
     ASSERT_EQ(ctl.Wait(Patience), 0) << ctl.err;
-    EXPECT_LT(ctl.PeakKiB(), 64 * 1024) << "KiB at the peak";
+    if (!Sanitized)
+        EXPECT_LT(ctl.PeakKiB(), 64 * 1024) << "KiB at the peak";
     if (std::string_view(GetParam()) == "--json")
         EXPECT_EQ(CountIn(out, "\"seq\": "), Count);
     else
