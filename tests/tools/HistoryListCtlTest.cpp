@@ -250,8 +250,9 @@ TEST_P(MillionEvents, AreListedInBoundedMemory) {
         ::dup2(file, 1);
     });
     ASSERT_EQ(ctl.Wait(Patience), 0) << ctl.err;
-    if (!Sanitized)
+    if (!Sanitized) {
         EXPECT_LT(ctl.PeakKiB(), 64 * 1024) << "KiB at the peak";
+    }
     if (std::string_view(GetParam()) == "--json")
         EXPECT_EQ(CountIn(out, "\"seq\": "), Count);
     else

@@ -211,12 +211,7 @@ TEST_P(OperatorHistory, TheEndOfALongHistoryIsOnePageAwayInAnyOrder) {
 
     // An export of all of it, thousands of rows a query, misses and doubles none at their seams.
     const QString csv = dir.filePath("long.csv");
-    QString error;
-    ASSERT_THAT(Finish(*viewer, viewer->StartCsv(csv, ',', error), error),
-                StartsWith("Экспорт записан"));
-    QFile file(csv);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    const QStringList lines = ExportCsvLines(*viewer, csv, ',');
     ASSERT_EQ(lines.size(), 20001);
     EXPECT_EQ(lines[5000].toStdString(), "Котельная 2,7,5000,2025-08-03,18:10:00,0,0x00,6,0x06,");
     EXPECT_EQ(lines[5001].toStdString(), "Котельная 2,7,5001,2025-08-03,17:49:23,199,0xC7,5,0x05,");
@@ -256,12 +251,7 @@ TEST_P(OperatorHistory, AGapStandsBetweenItsTwoEventsInEitherNumberOrderAndFilte
     EXPECT_EQ(model.index(101, ColTime).data().toString(), "20:16:23");
     // An export holds the gap where the table shows it, its words in the state's column.
     const QString csv = dir.filePath("gap.csv");
-    QString error;
-    ASSERT_THAT(Finish(*viewer, viewer->StartCsv(csv, ',', error), error),
-                StartsWith("Экспорт записан"));
-    QFile file(csv);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    const QStringList lines = ExportCsvLines(*viewer, csv, ',');
     ASSERT_EQ(lines.size(), 162);
     EXPECT_EQ(lines[100].toStdString(), "Котельная 2,7,100,2025-01-05,07:05:00,100,0x64,6,0x06,");
     EXPECT_THAT(lines[101].toStdString(),
@@ -412,12 +402,7 @@ TEST_P(OperatorHistory, NamesStandBesideCodesColourTheRowsAndFilterBySeverity) {
     viewer->CodesEdit->setText("3,5");
     viewer->ApplyFilter();
     const QString csv = dir.filePath("names.csv");
-    QString error;
-    ASSERT_THAT(Finish(*viewer, viewer->StartCsv(csv, ',', error), error),
-                StartsWith("Экспорт записан"));
-    QFile file(csv);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(file.readAll()).split("\r\n");
+    const QStringList lines = ExportCsvLines(*viewer, csv, ',');
     EXPECT_EQ(lines[0].toStdString(), "Линия,Устройство,№,Дата,Время,Код,Код (hex),Событие,"
                                       "Важность,Параметр,Параметр (hex),Состояние");
     EXPECT_THAT(lines.filter(",3,0x03,").front().toStdString(),

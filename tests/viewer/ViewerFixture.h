@@ -6,8 +6,11 @@
 #include "tests/support/QuietOperator.h"
 #include "viewer/ArchiveViewer.h"
 
+#include <QFile>
 #include <QLabel>
+#include <QStringList>
 #include <QTest>
+#include <gtest/gtest.h>
 #include <string>
 
 namespace kve17::test {
@@ -32,6 +35,18 @@ inline std::string Finish(TArchiveViewer& viewer, TRowJob* job, const QString& r
     if (!QTest::qWaitFor([&] { return viewer.Job() == nullptr; }, 60000))
         return "did not end";
     return viewer.Notice->text().toStdString();
+}
+
+// Exports the viewer's rows as CSV to `path` and returns the file's lines (with a BOM, if any, on
+// the first); none when the export did not say it was written.
+inline QStringList ExportCsvLines(TArchiveViewer& viewer, const QString& path, char separator) {
+    QString error;
+    const std::string said = Finish(viewer, viewer.StartCsv(path, separator, error), error);
+    EXPECT_EQ(said.rfind("Экспорт записан", 0), 0u) << said;
+    QFile file(path);
+    if (said.rfind("Экспорт записан", 0) != 0 || !file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts);
 }
 
 } // namespace kve17::test
