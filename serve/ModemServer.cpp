@@ -24,6 +24,8 @@ using Wall = std::chrono::system_clock;
 
 // How often the status file is rewritten at most while things change.
 constexpr auto StatusPause = std::chrono::seconds{1};
+// An unknown ID is named in the log at most this often.
+constexpr auto UnknownSaidEvery = std::chrono::hours{1};
 // The longest sleep of the loop: the watchdog and the deadlines are looked at this often.
 constexpr milliseconds LongestPoll{1000};
 
@@ -274,7 +276,20 @@ void ModemServer::Unknown(Connection& c) {
     u.Peer = c.Peer;
     u.When = wiring_.Time.Wall();
     ++u.Calls;
-    Close(c, "unknown modem ID " + id + " (not in the configuration)");
+    // A modem that redials every few seconds would fill the journal: each ID is named once an
+    // hour, with the calls between; the status counts every call.
+    const auto now = wiring_.Time.Now();
+    if (u.Said && now - *u.Said < UnknownSaidEvery) {
+        ++u.Unsaid;
+        Close(c, "");
+        return;
+    }
+    std::string why = "unknown modem ID " + id + " (not in the configuration)";
+    if (u.Unsaid > 0)
+        why += ", " + std::to_string(u.Unsaid) + " more calls since it was last named";
+    u.Said = now;
+    u.Unsaid = 0;
+    Close(c, why);
 }
 
 void ModemServer::TakeOver(Connection& c, std::size_t site) {
@@ -307,12 +322,13 @@ void ModemServer::TakeOver(Connection& c, std::size_t site) {
     dirty_ = true;
 }
 
+// An empty `why` closes without a word.
 void ModemServer::Close(Connection& c, const std::string& why) {
     if (c.Site && sites_[*c.Site].Now == &c) {
         wiring_.Log.Say(Who(*c.Site) + " from " + c.Peer + ": " + why);
         sites_[*c.Site].Now = nullptr;
         sites_[*c.Site].ConnectedSince.reset();
-    } else {
+    } else if (!why.empty()) {
         wiring_.Log.Say(c.Peer + ": " + why);
     }
     c.Link.Socket.Close();

@@ -100,6 +100,8 @@ private:
         std::string Peer;
         std::chrono::system_clock::time_point When;
         int Calls = 0;
+        std::optional<Clock::time_point> Said; // when the log last named it
+        int Unsaid = 0;                        // calls since then
     };
     std::map<std::string, UnknownId> unknown_;
     std::chrono::system_clock::time_point started_;

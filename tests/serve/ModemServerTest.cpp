@@ -69,6 +69,20 @@ bool Eventually(const std::function<bool()>& done, std::chrono::milliseconds pat
     return true;
 }
 
+// A clock the test moves on, standing still between moves or running on from them; the
+// server's loop looks at it at least once a second.
+class SetClock : public IClock {
+public:
+    explicit SetClock(bool runs = false) : runs(runs) {}
+    Clock::time_point Now() const override { return (runs ? Clock::now() : start) + offset.load(); }
+    std::chrono::system_clock::time_point Wall() const override {
+        return std::chrono::system_clock::now() + offset.load();
+    }
+    const bool runs;
+    const Clock::time_point start = Clock::now();
+    std::atomic<std::chrono::seconds> offset{0s};
+};
+
 class ServerFixture : public ::testing::Test {
 protected:
     void Start(ServerLimits limits) {
@@ -118,7 +132,7 @@ protected:
     }
 
     Recorder recorder;
-    SystemClock clock;
+    SetClock clock{true};
     std::optional<ModemServer> server;
     std::thread thread;
     int port = 0;
@@ -127,6 +141,11 @@ protected:
 
 TEST_F(ServerFixture, TextAndHexIdsReadTheirLinesUnknownIdsAreTurnedAwayAndListed) {
     Start({});
+    // A stranger redialling is named once an hour, and every call is counted.
+    for (int call = 0; call < 3; ++call)
+        EXPECT_TRUE(ClosedByServer(Dial("999999"), 2s));
+    clock.offset = 3600s;
+    EXPECT_TRUE(ClosedByServer(Dial("999999"), 2s));
     // Heartbeats before the ID, the second in two receives, and one behind it.
     const int beating = Dial("\xfe\xfd\xfe");
     std::this_thread::sleep_for(50ms);
@@ -141,16 +160,22 @@ TEST_F(ServerFixture, TextAndHexIdsReadTheirLinesUnknownIdsAreTurnedAwayAndListe
     EXPECT_EQ(recorder.Reads(), 1U); // half an ID is waited for
     ASSERT_EQ(::send(split, "\x02", 1, MSG_NOSIGNAL), 1);
     ASSERT_TRUE(Eventually([&] { return recorder.Reads() == 2; }));
-    const int stranger = Dial("999999");
-    EXPECT_TRUE(ClosedByServer(stranger, 2s));
     server->Stop();
     thread.join();
     EXPECT_EQ(recorder.reads, (std::vector<std::size_t>{0, 1}));
-    EXPECT_NE(recorder.Log().find("unknown modem ID 999999"), std::string::npos) << recorder.log;
+    const std::string log = recorder.Log();
+    const auto first = log.find("unknown modem ID 999999 (not in the configuration)\n");
+    ASSERT_NE(first, std::string::npos) << log;
+    const auto again = log.find("unknown modem ID 999999", first + 1);
+    ASSERT_NE(again, std::string::npos) << log;
+    EXPECT_EQ(log.substr(again, log.find('\n', again) - again),
+              "unknown modem ID 999999 (not in the configuration), 2 more calls since it was "
+              "last named");
+    EXPECT_EQ(log.find("unknown modem ID", again + 1), std::string::npos) << log;
     const nlohmann::json unknown = server->Status()["unknown"];
     ASSERT_EQ(unknown.size(), 1U);
     EXPECT_EQ(unknown[0]["modem"], "999999");
-    EXPECT_EQ(unknown[0]["calls"], 1);
+    EXPECT_EQ(unknown[0]["calls"], 4);
     server.reset();
 }
 
@@ -198,17 +223,6 @@ TEST_F(ServerFixture, AModemCallingAgainReplacesItsConnectionEvenInAReading) {
     ASSERT_TRUE(Eventually([&] { return recorder.Reads() == 2; }));
     EXPECT_NE(recorder.Log().find("called again"), std::string::npos) << recorder.Log();
 }
-
-// A clock the test moves on; the server's loop looks at it at least once a second.
-class SetClock : public IClock {
-public:
-    Clock::time_point Now() const override { return start + offset.load(); }
-    std::chrono::system_clock::time_point Wall() const override {
-        return std::chrono::system_clock::now() + offset.load();
-    }
-    const Clock::time_point start = Clock::now();
-    std::atomic<std::chrono::seconds> offset{0s};
-};
 
 TEST(ServerSchedule, AConnectedModemIsReadAgainWhenItsIntervalHasPassed) {
     Recorder recorder;
