@@ -63,6 +63,13 @@ std::string_view SeverityText(TSeverity severity) {
     return {};
 }
 
+TNameCells NameCells(const TEventDictionary* names, int code) {
+    const TEventName* name = names == nullptr ? nullptr : names->Find(code);
+    if (name == nullptr)
+        return {};
+    return {name->Name, std::string(SeverityText(name->Severity))};
+}
+
 std::optional<TSeverity> ParseSeverity(std::string_view text) {
     for (const auto& [value, word] : SeverityWords)
         if (word == text)

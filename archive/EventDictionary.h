@@ -51,6 +51,14 @@ private:
     std::map<int, TEventName> names_;
 };
 
+// The name and severity word of `code`, as a row's two cells; both empty when `names` is null or
+// names no such code (a named code always has a name).
+struct TNameCells {
+    std::string Name;
+    std::string Severity;
+};
+TNameCells NameCells(const TEventDictionary* names, int code);
+
 // The folders a dictionary is read from, in order: /etc/kve17/events, then the user's
 // $XDG_CONFIG_HOME/kve17/events (~/.config/kve17/events when unset).
 std::vector<std::filesystem::path> EventDictionaryFolders();

@@ -24,10 +24,6 @@ std::string Hex(std::uint8_t value) {
     return text;
 }
 
-const TEventName* NameOf(const TRecordRow& row, const TEventDictionary* names) {
-    return names == nullptr ? nullptr : names->Find(row.Listed.Record.Code);
-}
-
 TFields CsvTitles(const TExportColumns& columns) {
     TFields titles;
     if (columns.Line)
@@ -48,9 +44,8 @@ TFields CsvFields(const TRecordRow& row, const TExportColumns& columns) {
     fields.insert(fields.end(), {texts[ColNumber], row.Day ? IsoDayText(*row.Day) : texts[ColDate],
                                  texts[ColTime], std::to_string(record.Code), Hex(record.Code)});
     if (columns.Names != nullptr) {
-        const TEventName* name = columns.Names->Find(record.Code);
-        fields.push_back(name ? name->Name : "");
-        fields.emplace_back(name ? SeverityText(name->Severity) : "");
+        auto [name, severity] = NameCells(columns.Names, record.Code);
+        fields.insert(fields.end(), {std::move(name), std::move(severity)});
     }
     fields.insert(fields.end(),
                   {std::to_string(record.Detail), Hex(record.Detail), texts[ColState]});
@@ -68,10 +63,8 @@ TFields TableFields(const TRecordRow& row, const TEventDictionary* names) {
     const auto texts = RowTexts(row);
     TFields fields(texts.begin(), texts.end());
     if (names != nullptr) {
-        const TEventName* name = NameOf(row, names);
-        fields.insert(
-            fields.begin() + ColCode + 1,
-            {name ? name->Name : "", name ? std::string(SeverityText(name->Severity)) : ""});
+        auto [name, severity] = NameCells(names, row.Listed.Record.Code);
+        fields.insert(fields.begin() + ColCode + 1, {std::move(name), std::move(severity)});
     }
     return fields;
 }
@@ -160,11 +153,9 @@ void WriteJson(std::ostream& out, const std::vector<TRecordRow>& rows,
                         {"detail", row.Listed.Record.Detail},
                         {"invalid", row.Listed.Invalid}};
         if (names != nullptr) {
-            const TEventName* name = NameOf(row, names);
-            object["name"] = name ? TJson(name->Name) : TJson(nullptr);
-            object["severity"] = name && name->Severity != TSeverity::None
-                                     ? TJson(std::string(SeverityText(name->Severity)))
-                                     : TJson(nullptr);
+            const auto [name, severity] = NameCells(names, row.Listed.Record.Code);
+            object["name"] = textOrNull(name);
+            object["severity"] = textOrNull(severity);
         }
         list.push_back(std::move(object));
     }

@@ -208,13 +208,10 @@ bool PrintEvent(TListingOut& out, const THistoryEvent& e, const TEventDictionary
                            {"code", e.Record.Code}, {"detail", e.Record.Detail},
                            {"invalid", e.Invalid}};
     if (names) {
-        const TEventName* name = names->Find(e.Record.Code);
-        csv.push_back(name ? name->Name : "");
-        csv.emplace_back(name ? SeverityText(name->Severity) : "");
-        json["name"] = name ? nlohmann::json(name->Name) : nlohmann::json();
-        json["severity"] = name && name->Severity != TSeverity::None
-                               ? nlohmann::json(SeverityText(name->Severity))
-                               : nlohmann::json();
+        const auto [name, severity] = NameCells(names, e.Record.Code);
+        csv.insert(csv.end(), {name, severity});
+        json["name"] = TextOrNull(name);
+        json["severity"] = TextOrNull(severity);
     }
     return out.Row(csv, json,
                    Format("%s  device %d  %-19s  code %3d  detail %3d%s", e.Line.c_str(), e.Address,
